@@ -1,0 +1,67 @@
+#include "Unit1/Unit1.h"
+
+#include "Option/Option.h"
+#include "settings/settings.h"
+#include "shared/texts.h"
+
+TMainForm* MainForm = nullptr;
+
+TMainForm::TMainForm()
+    : window_(platform::Window::Kind::Main, "Addrova", 402, 39),
+      Label1(window_, {7, 15, 60, 13}, "グローバルＩＰ"),
+      Button1(window_, {237, 8, 121, 25}, "取得してコピー"),
+      edtIP(window_, {78, 8, 150, 26}, -15, true),
+      btnOption(window_, {364, 4, 32, 30}, platform::PictureName{"option24"}),
+      tmExec(1000, [this] { tmExecTimer(); }) {
+  Button1.set_hand_cursor();
+  Button1.on_click([this] { Button1Click(); });
+  btnOption.on_click([this] { btnOptionClick(); });
+  window_.on_show([this] { FormShow(); });
+  Button1.focus();
+  platform::set_idle_hook([this] { FirstIdle(); });
+}
+
+// Runs once, after the window was shown and the queue went idle: the first lookup.
+void TMainForm::FirstIdle() {
+  platform::set_idle_hook(nullptr);
+  Button1.click();
+}
+
+void TMainForm::FormShow() {
+  LoadSettings();
+  // Bottom right: the left edge comes from the full display width, the top from the
+  // work area, so a task bar at the bottom stays uncovered.
+  platform::Rect area;
+  platform::work_area(area);
+  int width = 0, height = 0;
+  if (!platform::display_mode(width, height)) return;
+  const platform::Rect outer = window_.outer_rect();
+  window_.move(width - (outer.right - outer.left), area.bottom - (outer.bottom - outer.top));
+}
+
+void TMainForm::Button1Click() {
+  if (FormOption && FormOption->Window().visible()) return;
+  if (edtIP.text() == shared::kBusyText) return;
+  edtIP.set_text(shared::kBusyText);
+  TGetIPThread::Start(*this);
+}
+
+void TMainForm::tmExecTimer() {
+  if (tmExecTag != 0) {
+    --tmExecTag;
+    return;
+  }
+  Button1.click();
+  tmExecTag = TFormOption::LiveInterval();
+}
+
+void TMainForm::ArmTimer() {
+  tmExecTag = TFormOption::LiveInterval();
+  tmExec.set_enabled(true);
+}
+
+void TMainForm::DisarmTimer() { tmExec.set_enabled(false); }
+
+void TMainForm::btnOptionClick() {
+  if (FormOption) FormOption->Window().show_modal();
+}

@@ -1,0 +1,51 @@
+// The main window, its fetch request and refresh timer, and the lookup worker.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+class TMainForm {
+ public:
+  TMainForm();
+  platform::Window& Window() { return window_; }
+
+  void FormShow();
+  void Button1Click();
+  void tmExecTimer();
+  void btnOptionClick();
+
+  // Offered to the settings and the options dialog.
+  void ArmTimer();
+  void DisarmTimer();
+  // Offered to the lookup worker, on the UI thread.
+  void SetCaption(const std::string& title) { window_.set_title(title); }
+
+  // The refresh timer's countdown of ticks left before the next automatic request.
+  long long tmExecTag = 0;
+
+  platform::Window window_;
+  // Declared in tab order: Button1 holds the focus at start.
+  platform::Label Label1;
+  platform::Button Button1;
+  platform::Edit edtIP;
+  platform::Button btnOption;
+  platform::Timer tmExec;
+
+ private:
+  void FirstIdle();
+};
+
+// One lookup on its own thread. It frees itself when done; nobody waits for it.
+class TGetIPThread {
+ public:
+  static void Start(TMainForm& form);
+
+ private:
+  explicit TGetIPThread(TMainForm& form) : form_(form) {}
+  void Execute();
+  TMainForm& form_;
+};
+
+extern TMainForm* MainForm;

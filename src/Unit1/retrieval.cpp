@@ -1,0 +1,34 @@
+#include "Unit1/retrieval.h"
+
+#include <mutex>
+
+#include "Unit1/endpoints.h"
+#include "Unit1/first_line.h"
+#include "platform/platform.h"
+#include "shared/texts.h"
+
+namespace unit1 {
+
+std::string RetrievePublicAddress() { return RetrievePublicAddress(kEndpointA, kEndpointB); }
+
+std::string RetrievePublicAddress(const std::string& url_a, const std::string& url_b) {
+  // Every lookup shares one temporary file; workers started after the user cleared the
+  // busy text would otherwise read each other's half-written download. Never destroyed,
+  // so a worker still running while the process exits finds it intact.
+  static std::mutex& file_lock = *new std::mutex;
+  const std::string dir = platform::temp_directory();
+  if (dir.empty()) return shared::kErrorText;
+  const std::string path = dir + "my_ip.txt";
+
+  std::lock_guard<std::mutex> hold(file_lock);
+  if (!platform::download_to_file(url_a, path) && !platform::download_to_file(url_b, path))
+    return shared::kErrorText;
+  std::string bytes;
+  if (!platform::read_file_prefix(path, kLineBytes, bytes)) {
+    platform::delete_file(path);
+    return shared::kErrorText;
+  }
+  return parse_first_line(read_first_line(bytes));
+}
+
+}  // namespace unit1

@@ -1,0 +1,13 @@
+// Finding the public address through an HTTP address-echo service.
+#pragma once
+
+#include <string>
+
+namespace unit1 {
+
+// The address read from endpoint A, or from endpoint B when A's download fails, or
+// "取得エラー". Blocks the calling thread; never touches a window.
+std::string RetrievePublicAddress();
+std::string RetrievePublicAddress(const std::string& url_a, const std::string& url_b);
+
+}  // namespace unit1

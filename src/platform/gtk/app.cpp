@@ -1,0 +1,153 @@
+// Application start, message loop, idle hook, the UI hand-off and message boxes.
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "platform/gtk/gtk_impl.h"
+#include "shared/utf8.h"
+
+namespace platform {
+
+namespace {
+
+std::thread::id g_ui_thread;
+std::function<void()> g_idle_hook;
+bool g_idle_source = false;
+// Set once the main loop has ended; hand-offs from late workers are dropped from then on.
+std::atomic<bool> g_loop_ended{false};
+
+// Every control takes its font from here; GTK's padding and minimum sizes are trimmed so
+// that a control keeps the pixel size it was placed with.
+constexpr char kCss[] = R"(
+* { font-family: Tahoma, "Noto Sans CJK JP", sans-serif; font-size: 11px; }
+entry { min-height: 0; padding: 0 3px; }
+button { min-height: 0; min-width: 0; padding: 0 2px; }
+button.spin-arrow { padding: 0; border-radius: 0; }
+button.spin-arrow image { -gtk-icon-transform: scale(0.7); }
+checkbutton { padding: 0; }
+checkbutton check { margin: 0 4px 0 0; min-width: 13px; min-height: 13px; }
+frame.panel > border { border-style: solid; border-width: 1px; }
+)";
+
+gboolean run_idle_hook(gpointer) {
+  g_idle_source = false;
+  if (g_idle_hook) {
+    auto hook = g_idle_hook;
+    gtk::invoke(hook);
+  }
+  return G_SOURCE_REMOVE;
+}
+
+void arm_idle_source() {
+  if (g_idle_hook && !g_idle_source) {
+    g_idle_source = true;
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_idle_hook, nullptr, nullptr);
+  }
+}
+
+gboolean run_posted(gpointer data) {
+  if (!g_loop_ended) gtk::invoke(*static_cast<std::function<void()>*>(data));
+  return G_SOURCE_REMOVE;
+}
+
+void delete_posted(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+
+}  // namespace
+
+void init(int& argc, char**& argv) {
+  g_ui_thread = std::this_thread::get_id();
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  gtk_init(&argc, &argv);
+  GtkCssProvider* css = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(css, kCss, -1, nullptr);
+  gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(css);
+  g_set_application_name(application_title().c_str());
+}
+
+void run_message_loop() {
+  Window* main = gtk::main_window();
+  if (!main) return;
+  Window::Impl& w = main->impl();
+  if (w.on_show) gtk::invoke(w.on_show);
+  gtk_widget_show_all(w.window);
+  arm_idle_source();
+  gtk_main();
+  g_loop_ended = true;
+}
+
+void set_idle_hook(std::function<void()> hook) {
+  g_idle_hook = std::move(hook);
+  // Before the loop runs, the hook waits for run_message_loop to arm it.
+  if (gtk_main_level() > 0) arm_idle_source();
+}
+
+void post_to_ui(std::function<void()> fn) {
+  if (g_loop_ended) return;
+  g_idle_add_full(G_PRIORITY_DEFAULT, run_posted, new std::function<void()>(std::move(fn)),
+                  delete_posted);
+}
+
+bool on_ui_thread() { return std::this_thread::get_id() == g_ui_thread; }
+
+std::string executable_path() {
+  std::string path(4096, '\0');
+  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+  path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return path;
+}
+
+std::string executable_directory() {
+  const std::string path = executable_path();
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+std::string application_title() { return shared::title_from_executable(executable_path()); }
+
+namespace {
+
+void show_box(const std::string& text, GtkMessageType type) {
+  GtkWidget* box = gtk_message_dialog_new(gtk::active_window(), GTK_DIALOG_MODAL, type,
+                                          GTK_BUTTONS_OK, "%s", text.c_str());
+  gtk_window_set_title(GTK_WINDOW(box), application_title().c_str());
+  gtk_dialog_run(GTK_DIALOG(box));
+  gtk_widget_destroy(box);
+}
+
+}  // namespace
+
+void message_box(const std::string& text) { show_box(text, GTK_MESSAGE_OTHER); }
+
+void show_exception(const std::exception& e) { show_box(e.what(), GTK_MESSAGE_ERROR); }
+
+void beep() { gdk_display_beep(gdk_display_get_default()); }
+
+namespace gtk {
+
+void invoke(const std::function<void()>& handler) {
+  if (!handler) return;
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    show_exception(e);
+  } catch (...) {
+    show_exception(Error(""));
+  }
+}
+
+GtkWindow* active_window() {
+  GList* all = gtk_window_list_toplevels();
+  GtkWindow* found = nullptr;
+  for (GList* l = all; l; l = l->next)
+    if (gtk_window_is_active(GTK_WINDOW(l->data))) found = GTK_WINDOW(l->data);
+  g_list_free(all);
+  if (!found && main_window()) found = GTK_WINDOW(main_window()->impl().window);
+  return found;
+}
+
+}  // namespace gtk
+}  // namespace platform

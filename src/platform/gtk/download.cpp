@@ -1,0 +1,76 @@
+// URL download with libcurl. The reply is collected in memory, up to the size limit, and
+// written to the file only once the download has succeeded, so a failed download leaves
+// an older file as it was.
+#include <curl/curl.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/gtk/files.h"
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+std::atomic<long> g_connect_ms{DownloadLimits{}.connect_timeout_ms};
+std::atomic<long> g_total_ms{DownloadLimits{}.total_timeout_ms};
+std::atomic<std::size_t> g_max_bytes{DownloadLimits{}.max_bytes};
+
+struct Sink {
+  std::string body;
+  std::size_t max_bytes;
+  bool cut = false;
+};
+
+// Returning less than was offered makes libcurl stop the transfer: done once the limit
+// is reached, since only the first line of the reply counts.
+std::size_t collect(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& sink = *static_cast<Sink*>(user);
+  const std::size_t n = size * count;
+  const std::size_t room = sink.max_bytes - sink.body.size();
+  if (n > room) {
+    sink.body.append(data, room);
+    sink.cut = true;
+    return 0;
+  }
+  sink.body.append(data, n);
+  return n;
+}
+
+}  // namespace
+
+void set_download_limits(const DownloadLimits& limits) {
+  g_connect_ms = limits.connect_timeout_ms;
+  g_total_ms = limits.total_timeout_ms;
+  g_max_bytes = limits.max_bytes;
+}
+
+bool download_to_file(const std::string& url, const std::string& path) {
+  static std::once_flag curl_ready;
+  std::call_once(curl_ready, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  CURL* curl = curl_easy_init();
+  if (!curl) return false;
+  Sink sink{{}, g_max_bytes};
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(curl, CURLOPT_IPRESOLVE, CURL_IPRESOLVE_V4);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, g_connect_ms.load());
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, g_total_ms.load());
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, "Addrova/1.0");
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  const CURLcode rc = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_cleanup(curl);
+  const bool ok = (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && sink.cut)) && status < 400;
+  return ok && gtk::replace_file(path, sink.body);
+}
+
+}  // namespace platform

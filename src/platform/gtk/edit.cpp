@@ -1,0 +1,29 @@
+#include "platform/gtk/gtk_impl.h"
+
+namespace platform {
+
+namespace {
+
+std::unique_ptr<Control::Impl> make_edit(Window& parent, Geometry g, int font_height,
+                                         bool centred) {
+  auto impl = std::make_unique<Control::Impl>();
+  impl->widget = impl->entry = gtk_entry_new();
+  gtk_entry_set_width_chars(GTK_ENTRY(impl->entry), 1);
+  if (centred) gtk_entry_set_alignment(GTK_ENTRY(impl->entry), 0.5f);
+  gtk::set_font(impl->widget, font_height);
+  gtk::place(parent, impl->widget, g, true);
+  return impl;
+}
+
+}  // namespace
+
+Edit::Edit(Window& parent, Geometry g, int font_height, bool centred)
+    : Control(make_edit(parent, g, font_height, centred)) {}
+
+std::string Edit::text() const { return gtk_entry_get_text(GTK_ENTRY(impl_->entry)); }
+
+void Edit::set_text(const std::string& text) {
+  gtk_entry_set_text(GTK_ENTRY(impl_->entry), text.c_str());
+}
+
+}  // namespace platform

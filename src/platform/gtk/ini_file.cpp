@@ -1,0 +1,162 @@
+// Profile files on Linux: the Windows text format (platform/profile_format.h), read whole
+// on every call and replaced atomically on every write, so that a crash or a full disk
+// never leaves half a settings file behind.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/profile_format.h"
+
+namespace platform {
+
+namespace {
+
+// A larger file is read as if it ended here, and is never rewritten: what lies beyond
+// would be lost.
+constexpr std::size_t kMaxFileBytes = std::size_t{16} * 1024 * 1024;
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now, reporting the error a deferred write may surface only here.
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+struct ExistingFile {
+  bool present = false;   // a regular file is at the path
+  bool complete = false;  // text holds all of it
+  struct stat info {};
+  std::string text;
+};
+
+// False when something is at the path that cannot be read as a regular file; a missing
+// file is no failure. Opening without blocking keeps a FIFO at the path from hanging us.
+bool load(const std::string& path, ExistingFile& file) {
+  file = ExistingFile{};
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) {
+    file.complete = errno == ENOENT;
+    return file.complete;
+  }
+  if (::fstat(fd.get(), &file.info) != 0 || !S_ISREG(file.info.st_mode)) return false;
+  file.present = true;
+  // One byte past the cap tells whether the file goes on.
+  const std::size_t want = kMaxFileBytes + 1;
+  file.text.reserve(std::min<std::size_t>(static_cast<std::size_t>(file.info.st_size), want));
+  std::size_t have = 0;
+  while (have < want) {
+    file.text.resize(std::min(want, have + 65536));
+    const ssize_t n = ::read(fd.get(), file.text.data() + have, file.text.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      file.text.clear();
+      return false;
+    }
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  file.text.resize(have);
+  file.complete = have <= kMaxFileBytes;
+  if (!file.complete) file.text.resize(kMaxFileBytes);
+  return true;
+}
+
+bool write_all(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes text to a new file beside path and renames it over path.
+bool replace_file(const std::string& path, const std::string& text, const ExistingFile& old) {
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string prefix =
+      (slash == std::string::npos ? "" : dir) + "." + base + "." + std::to_string(::getpid()) + ".";
+
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int raw_fd = -1;
+  for (int attempt = 0; attempt < 100 && raw_fd < 0; ++attempt) {
+    temp = prefix + std::to_string(counter++) + ".tmp";
+    raw_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0644);
+    if (raw_fd < 0 && errno != EEXIST) return false;
+  }
+  if (raw_fd < 0) return false;
+  FileDescriptor fd(raw_fd);
+
+  if (old.present) {
+    // Keep the owner and permissions; where we may not, the file is still ours to write.
+    if (old.info.st_uid != ::geteuid() || old.info.st_gid != ::getegid())
+      (void)!::fchown(fd.get(), old.info.st_uid, old.info.st_gid);
+    (void)!::fchmod(fd.get(), old.info.st_mode & 07777);
+  }
+  const bool written = write_all(fd.get(), text) && ::fsync(fd.get()) == 0;
+  if (!fd.close() || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable. The new file is in place whatever happens here, and
+  // some file systems cannot sync a directory, so a failure is not reported.
+  const FileDescriptor dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir_fd.get() >= 0) (void)::fsync(dir_fd.get());
+  return true;
+}
+
+[[noreturn]] void refuse(const std::string& path) {
+  throw Error(path + " に書き込めません");
+}
+
+}  // namespace
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+
+// Every write already reached the disk; there is no cache to flush.
+IniFile::~IniFile() = default;
+
+std::string IniFile::read_string(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+  ExistingFile file;
+  load(path_, file);  // an unreadable file reads as empty
+  return profile::get(file.text, section, key).value_or(def);
+}
+
+void IniFile::write_string(const std::string& section, const std::string& key,
+                           const std::string& value) {
+  ExistingFile file;
+  if (!load(path_, file) || !file.complete) refuse(path_);
+  // The rename would get past a file its owner made read-only; honour it as Windows does.
+  if (file.present && ::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0) refuse(path_);
+  const std::optional<std::string> text = profile::set(file.text, section, key, value);
+  if (!text) refuse(path_);
+  if (file.present && *text == file.text) return;  // unchanged: leave the file alone
+  if (!replace_file(path_, *text, file)) refuse(path_);
+}
+
+}  // namespace platform

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class IniFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string dir = (fs::temp_directory_path() / "ini_file_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    dir_ = dir;
+    path_ = (dir_ / "Addrova.ini").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string contents() const {
+    std::ifstream in(path_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  void put(const std::string& text) const { std::ofstream(path_, std::ios::binary) << text; }
+  // Nothing but the settings file may remain: no temporary sibling.
+  void expect_alone() const {
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
+    EXPECT_TRUE(fs::is_regular_file(path_));
+  }
+  static void expect_refused(const std::string& path, const std::string& value = "1") {
+    try {
+      platform::IniFile(path).write_string("SETTING", "TIMER", value);
+      ADD_FAILURE() << "write to " << path << " succeeded";
+    } catch (const platform::Error& e) {
+      EXPECT_EQ(e.what(), path + " に書き込めません");
+    }
+  }
+
+  fs::path dir_;
+  std::string path_;
+};
+
+TEST_F(IniFileTest, MissingOrUnreadableFileGivesDefaults) {
+  const std::string plain = (dir_ / "plain").string();
+  std::ofstream(plain) << "[SETTING]\nTIMER_SEC=9\n";
+  for (const std::string& path : {path_, dir_.string(), plain + "/below-a-file"}) {
+    const platform::IniFile ini(path);
+    EXPECT_EQ(ini.read_string("SETTING", "FILEPATH", "def"), "def");
+    EXPECT_EQ(ini.read_integer("SETTING", "TIMER_SEC", 5), 5);
+  }
+}
+
+TEST_F(IniFileTest, WritesExactBytesAndKeepsForeignLines) {
+  {
+    platform::IniFile ini(path_);
+    ini.write_integer("SETTING", "TIMER_SEC", 5);
+    ini.write_string("SETTING", "FILEPATH", "/tmp/ip.txt");
+  }
+  EXPECT_EQ(contents(), "[SETTING]\r\nTIMER_SEC=5\r\nFILEPATH=/tmp/ip.txt\r\n");
+
+  put("; mine\n[SETTING]\nTIMER_SEC=9\nMINE=x\n\n[OTHER]\nk=v\n");
+  chmod(path_.c_str(), 0600);
+  platform::IniFile(path_).write_integer("setting", "timer_sec", -3);
+  EXPECT_EQ(contents(), "; mine\n[SETTING]\ntimer_sec=-3\nMINE=x\n\n[OTHER]\nk=v\n");
+  EXPECT_EQ(fs::status(path_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  expect_alone();
+}
+
+TEST_F(IniFileTest, ReadIntegerFallsBackOnBadNumbers) {
+  put("[S]\r\nhex=0x1F\r\nneg=  -7\r\nword=abc\r\nempty=\r\nbig=99999999999\r\n");
+  const platform::IniFile ini(path_);
+  EXPECT_EQ(ini.read_integer("S", "hex", 0), 31);
+  EXPECT_EQ(ini.read_integer("S", "neg", 0), -7);
+  for (const char* key : {"word", "empty", "big", "absent"})
+    EXPECT_EQ(ini.read_integer("S", key, 42), 42) << key;
+}
+
+// Root ignores permission bits, so the failures are made in ways that stop root too.
+TEST_F(IniFileTest, FailedWritesThrowAndLeaveOldFileAlone) {
+  const std::string old = "[SETTING]\r\nTIMER=0\r\n";
+  put(old);
+  expect_refused((dir_ / "no-such-dir" / "a.ini").string());
+  expect_refused(dir_.string());
+  expect_refused("/proc/addrova-test.ini");
+  expect_refused(path_, "1\r\n[SETTING]\r\nX=1");
+
+  // A file size limit makes writing the temporary file fail half-way.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  expect_refused(path_, std::string(10000, 'v'));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, saved_handler);
+  EXPECT_EQ(contents(), old);
+
+  // Beyond 16 MiB the file reads as cut there, and rewriting it would lose the rest.
+  const std::string big = old + std::string(16 << 20, ';') + "\r\n[LATE]\r\nk=1\r\n";
+  put(big);
+  EXPECT_EQ(platform::IniFile(path_).read_integer("SETTING", "TIMER", 5), 0);
+  EXPECT_EQ(platform::IniFile(path_).read_integer("LATE", "k", 5), 5);
+  expect_refused(path_);
+  EXPECT_TRUE(contents() == big);
+  expect_alone();
+}
+
+}  // namespace

@@ -1,0 +1,307 @@
+#!/usr/bin/env bash
+# Black-box test of the unmodified program binary, in a private network namespace whose
+# hosts file sends both address-echo host names (and this machine's host name) to
+# 127.0.0.1, where echo_server listens on port 80. The program runs on its own Xvfb
+# display; the clipboard is read with xclip and the window title with xdotool.
+#
+#   tests/blackbox_netns.sh PROGRAM ECHO_SERVER
+#
+# Cases:
+#   1. both endpoints up: the clipboard holds exactly "127.0.0.1" within 2 s of the start,
+#      the title is "Addrova : HOST ( 127.0.0.1 )", and only endpoint A was asked;
+#   2. endpoint A answers 500, then endpoint A's host refuses connections: the address
+#      comes from endpoint B each time;
+#   3. (only with ADDROVA_TEST_SETTINGS=1) Addrova.ini beside a copy of the binary with a
+#      1-second refresh and file output: the file holds "127.0.0.1" CR LF and requests
+#      arrive every 2 s (4 ± 1 in 7 s, the first included).
+#
+# Needs root, `ip netns`, Xvfb, xclip and xdotool. Without them it prints SKIP and exits
+# 77, unless CI=true, where that is a failure. Exit 0 when every case passed, 1 otherwise.
+set -u
+
+PROG=${1:-}
+ECHO_SERVER=${2:-}
+if [[ -z $PROG || -z $ECHO_SERVER ]]; then
+  echo "usage: $0 PROGRAM ECHO_SERVER" >&2
+  exit 2
+fi
+PROG=$(realpath "$PROG")
+ECHO_SERVER=$(realpath "$ECHO_SERVER")
+
+skip() {
+  if [[ ${CI:-} == true ]]; then
+    echo "FAIL: $1 (CI=true: not skipping)"
+    exit 1
+  fi
+  echo "SKIP: $1"
+  exit 77
+}
+
+[[ $(id -u) == 0 ]] || skip "needs root for network namespaces"
+ip netns list >/dev/null 2>&1 || skip "'ip netns' is not available"
+for tool in Xvfb xclip xdotool realpath; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+[[ -x $PROG ]] || { echo "FAIL: $PROG is not an executable"; exit 1; }
+[[ -x $ECHO_SERVER ]] || { echo "FAIL: $ECHO_SERVER is not an executable"; exit 1; }
+
+HOST=$(hostname)
+NS=addrova-bb-$$-$RANDOM
+WORK=$(mktemp -d /tmp/addrova-blackbox-XXXXXX)
+TARGET_A='/Current%20IP%20Check.htm'
+TARGET_B='/ip.php'
+FAILURES=0
+PIDS=()  # every process this script started, stopped by id on exit
+NS_CREATED=0
+ECHO_PID=
+XVFB_PID=
+DISPLAY_NUM=
+
+cleanup() {
+  local pid
+  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+  if ((NS_CREATED)); then
+    # Anything still running in the namespace was started from here.
+    for pid in $(ip netns pids "$NS" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
+    ip netns delete "$NS" 2>/dev/null
+  fi
+  rm -rf "/etc/netns/$NS" "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+fail() {
+  echo "FAIL: $*"
+  FAILURES=$((FAILURES + 1))
+}
+
+in_ns() { ip netns exec "$NS" "$@"; }
+
+now() { echo "$EPOCHREALTIME"; }
+
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+
+# waits up to $1 seconds for the command to succeed
+wait_for() {
+  local deadline=$(($(date +%s%N) + ${1%.*} * 1000000000))
+  shift
+  until "$@"; do
+    (($(date +%s%N) < deadline)) || return 1
+    sleep 0.02
+  done
+}
+
+write_hosts() {
+  local a_address=$1
+  # Written in place: every `ip netns exec` binds this file over /etc/hosts.
+  printf '127.0.0.1 localhost\n%s checkip.dyndns.org\n127.0.0.1 checkip.dyndns.com\n127.0.0.1 %s\n' \
+    "$a_address" "$HOST" >"/etc/netns/$NS/hosts"
+}
+
+start_echo_server() {
+  stop_echo_server
+  rm -f "$WORK/ready" "$WORK/requests.log"
+  : >"$WORK/requests.log"
+  in_ns "$ECHO_SERVER" --port 80 --bind 127.0.0.1 --ready-file "$WORK/ready" \
+    --log "$WORK/requests.log" "$@" >"$WORK/echo_server.out" 2>&1 &
+  ECHO_PID=$!
+  PIDS+=("$ECHO_PID")
+  wait_for 5 test -s "$WORK/ready" || {
+    echo "FAIL: echo_server did not start: $(cat "$WORK/echo_server.out")"
+    exit 1
+  }
+}
+
+stop_echo_server() {
+  if [[ -n $ECHO_PID ]]; then
+    kill "$ECHO_PID" 2>/dev/null
+    wait "$ECHO_PID" 2>/dev/null
+    ECHO_PID=
+  fi
+}
+
+requests_for() { grep -cF " GET $1 " "$WORK/requests.log"; }
+
+x_ready() { in_ns env DISPLAY=":$DISPLAY_NUM" xdotool getdisplaygeometry >/dev/null 2>&1; }
+
+start_xvfb() {
+  local n
+  for ((n = 90; n < 190; n++)); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    DISPLAY_NUM=$n
+    in_ns Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.out" 2>&1 &
+    XVFB_PID=$!
+    if wait_for 10 x_ready; then
+      PIDS+=("$XVFB_PID")
+      return 0
+    fi
+    # Somebody else took the number in the meantime; try the next one.
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+  done
+  echo "FAIL: Xvfb did not start: $(cat "$WORK/xvfb.out")"
+  exit 1
+}
+
+clipboard() { in_ns env DISPLAY=":$DISPLAY_NUM" xclip -selection clipboard -o 2>/dev/null; }
+
+# Starts the program in the namespace on the test display; its start time goes to
+# $WORK/t0, taken just before the exec.
+PROG_PID=
+start_program() {
+  local binary=$1
+  rm -f "$WORK/t0"
+  in_ns env DISPLAY=":$DISPLAY_NUM" bash -c 'echo "$EPOCHREALTIME" >"$1"; exec "$2"' _ \
+    "$WORK/t0" "$binary" >"$WORK/program.out" 2>&1 &
+  PROG_PID=$!
+  PIDS+=("$PROG_PID")
+  wait_for 5 test -s "$WORK/t0"
+}
+
+stop_program() {
+  kill "$PROG_PID" 2>/dev/null
+  wait "$PROG_PID" 2>/dev/null
+  PROG_PID=
+  # An empty clipboard for the next case: the owner has gone.
+}
+
+# Polls the clipboard until it holds exactly $1; prints the seconds since the program's
+# start, or returns 1 after $2 seconds.
+CLIP_SECONDS=
+await_clipboard() {
+  local want=$1 limit=$2 t0 got
+  t0=$(cat "$WORK/t0")
+  while :; do
+    got=$(clipboard)
+    if [[ $got == "$want" ]]; then
+      CLIP_SECONDS=$(elapsed "$t0" "$(now)")
+      return 0
+    fi
+    if awk -v a="$t0" -v b="$(now)" -v l="$limit" 'BEGIN { exit !(b - a > l) }'; then
+      CLIP_SECONDS=$(elapsed "$t0" "$(now)")
+      echo "  clipboard after ${CLIP_SECONDS} s: '$got'"
+      return 1
+    fi
+    sleep 0.02
+  done
+}
+
+window_title() {
+  local id
+  id=$(in_ns env DISPLAY=":$DISPLAY_NUM" xdotool search --name '^Addrova : ' 2>/dev/null | head -n1)
+  [[ -n $id ]] && in_ns env DISPLAY=":$DISPLAY_NUM" xdotool getwindowname "$id"
+}
+
+# ---- cases -------------------------------------------------------------------------------
+
+case_both_endpoints_up() {
+  echo "== case 1: both endpoints up"
+  write_hosts 127.0.0.1
+  start_echo_server --mode echo
+  start_program "$PROG"
+  if await_clipboard 127.0.0.1 2; then
+    echo "  clipboard '127.0.0.1' after ${CLIP_SECONDS} s"
+  else
+    # Late is wrong too, but say whether it came at all.
+    await_clipboard 127.0.0.1 10 && echo "  (it arrived after ${CLIP_SECONDS} s)"
+    fail "case 1: clipboard did not hold exactly '127.0.0.1' within 2 s"
+  fi
+  local want="Addrova : $HOST ( 127.0.0.1 )" title=
+  wait_for 3 window_title >/dev/null
+  title=$(window_title)
+  if [[ $title == "$want" ]]; then
+    echo "  title '$title'"
+  else
+    fail "case 1: title '$title', expected '$want'"
+  fi
+  local a b
+  a=$(requests_for "$TARGET_A")
+  b=$(requests_for "$TARGET_B")
+  [[ $a == 1 && $b == 0 ]] || fail "case 1: requests A=$a B=$b, expected A=1 B=0"
+  stop_program
+}
+
+case_endpoint_a_down() {
+  echo "== case 2a: endpoint A answers 500"
+  write_hosts 127.0.0.1
+  start_echo_server --mode echo --route "$TARGET_A=status500"
+  start_program "$PROG"
+  if await_clipboard 127.0.0.1 5; then
+    echo "  clipboard '127.0.0.1' after ${CLIP_SECONDS} s"
+  else
+    fail "case 2a: clipboard did not hold '127.0.0.1'"
+  fi
+  local a b
+  a=$(requests_for "$TARGET_A")
+  b=$(requests_for "$TARGET_B")
+  [[ $a == 1 && $b == 1 ]] || fail "case 2a: requests A=$a B=$b, expected A=1 B=1"
+  stop_program
+
+  echo "== case 2b: endpoint A's host refuses connections"
+  write_hosts 127.0.0.2  # nothing listens there
+  start_echo_server --mode echo
+  start_program "$PROG"
+  if await_clipboard 127.0.0.1 5; then
+    echo "  clipboard '127.0.0.1' after ${CLIP_SECONDS} s"
+  else
+    fail "case 2b: clipboard did not hold '127.0.0.1'"
+  fi
+  a=$(requests_for "$TARGET_A")
+  b=$(requests_for "$TARGET_B")
+  [[ $a == 0 && $b == 1 ]] || fail "case 2b: requests A=$a B=$b, expected A=0 B=1"
+  stop_program
+  write_hosts 127.0.0.1
+}
+
+# Depends on the program reading Addrova.ini; enabled with ADDROVA_TEST_SETTINGS=1.
+case_settings_timer_and_file() {
+  echo "== case 3: Addrova.ini with a 1-second refresh and file output"
+  local app="$WORK/app" out="$WORK/out.txt"
+  mkdir -p "$app"
+  cp "$PROG" "$app/Addrova"
+  printf '[SETTING]\r\nTIMER=1\r\nTIMER_SEC=1\r\nFILESAVE=1\r\nFILEPATH=%s\r\n' "$out" \
+    >"$app/Addrova.ini"
+  write_hosts 127.0.0.1
+  start_echo_server --mode echo
+  start_program "$app/Addrova"
+  local t0
+  t0=$(cat "$WORK/t0")
+  sleep 7
+  local n
+  n=$(awk -v t0="$t0" -v a="$TARGET_A" '$3 == a && $1 - t0 <= 7.0' "$WORK/requests.log" | wc -l)
+  echo "  $n requests in the first 7 s:" \
+    "$(awk -v t0="$t0" '{ printf " %.2f", $1 - t0 }' "$WORK/requests.log")"
+  ((n >= 3 && n <= 5)) || fail "case 3: $n requests in 7 s, expected 4 ± 1"
+  if [[ -f $out ]] && cmp -s "$out" <(printf '127.0.0.1\r\n'); then
+    echo "  out.txt holds '127.0.0.1' CR LF"
+  else
+    fail "case 3: out.txt holds $(od -c "$out" 2>&1 | head -3 | tr '\n' ' ')"
+  fi
+  stop_program
+}
+
+# ---- setup -------------------------------------------------------------------------------
+
+ip netns add "$NS" || skip "cannot create a network namespace"
+NS_CREATED=1
+mkdir -p "/etc/netns/$NS"
+write_hosts 127.0.0.1
+in_ns ip link set lo up
+start_xvfb
+echo "namespace $NS, display :$DISPLAY_NUM, host name $HOST"
+
+case_both_endpoints_up
+case_endpoint_a_down
+if [[ ${ADDROVA_TEST_SETTINGS:-0} == 1 ]]; then
+  case_settings_timer_and_file
+else
+  echo "== case 3 (settings) not run: set ADDROVA_TEST_SETTINGS=1 to enable it"
+fi
+
+if ((FAILURES)); then
+  echo "blackbox: $FAILURES failure(s)"
+  exit 1
+fi
+echo "blackbox: PASS"
+exit 0

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2016,SC2317 # scripts in single quotes for bash -c; trap handlers
 # Black-box test of the unmodified program binary, in a private network namespace whose
 # hosts file sends both address-echo host names (and this machine's host name) to
 # 127.0.0.1, where echo_server listens on port 80. The program runs on its own Xvfb
@@ -77,6 +78,8 @@ fail() {
 }
 
 in_ns() { ip netns exec "$NS" "$@"; }
+# For `bg_in_ns … &`: the background subshell becomes the command, so $! is its process id.
+bg_in_ns() { exec ip netns exec "$NS" "$@"; }
 
 now() { echo "$EPOCHREALTIME"; }
 
@@ -103,7 +106,7 @@ start_echo_server() {
   stop_echo_server
   rm -f "$WORK/ready" "$WORK/requests.log"
   : >"$WORK/requests.log"
-  in_ns "$ECHO_SERVER" --port 80 --bind 127.0.0.1 --ready-file "$WORK/ready" \
+  bg_in_ns "$ECHO_SERVER" --port 80 --bind 127.0.0.1 --ready-file "$WORK/ready" \
     --log "$WORK/requests.log" "$@" >"$WORK/echo_server.out" 2>&1 &
   ECHO_PID=$!
   PIDS+=("$ECHO_PID")
@@ -130,7 +133,7 @@ start_xvfb() {
   for ((n = 90; n < 190; n++)); do
     [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
     DISPLAY_NUM=$n
-    in_ns Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.out" 2>&1 &
+    bg_in_ns Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.out" 2>&1 &
     XVFB_PID=$!
     if wait_for 10 x_ready; then
       PIDS+=("$XVFB_PID")
@@ -152,7 +155,7 @@ PROG_PID=
 start_program() {
   local binary=$1
   rm -f "$WORK/t0"
-  in_ns env DISPLAY=":$DISPLAY_NUM" bash -c 'echo "$EPOCHREALTIME" >"$1"; exec "$2"' _ \
+  bg_in_ns env DISPLAY=":$DISPLAY_NUM" bash -c 'echo "$EPOCHREALTIME" >"$1"; exec "$2"' _ \
     "$WORK/t0" "$binary" >"$WORK/program.out" 2>&1 &
   PROG_PID=$!
   PIDS+=("$PROG_PID")

@@ -1,6 +1,7 @@
 // The options dialog, the settings file and the start-up entry, driven through the
 // dialog's handlers and controls.
 #include "gui_fixture.h"
+#include "Unit1/endpoints.h"
 #include "platform/gtk/desktop_entry.h"
 #include "settings/settings.h"
 #include "startup_shortcut/startup_shortcut.h"
@@ -247,6 +248,22 @@ TEST_F(Options, AnExistingEntryTicksTheBoxWithoutTouchingIt) {
   EXPECT_TRUE(RemoveStartupShortcut(platform::kStartupLinkName));
   EXPECT_FALSE(StartupShortcutExists(platform::kStartupLinkName));
   SuppressStartUpClick = false;
+}
+
+TEST_F(Options, AuthorPanelOpensTheHomePageInTheDefaultBrowser) {
+  // A stand-in browser, registered as the desktop's handler for http URLs.
+  const fs::path opened = dir_ / "opened.txt";
+  fs::create_directories(dir_ / "data/applications");
+  fs::create_directories(dir_ / "config");
+  std::ofstream(dir_ / "data/applications/addrova-test-browser.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Test browser\n"
+      << "Exec=/bin/sh -c 'printf %%s \"$1\" > " << opened.string() << "' sh %u\n"
+      << "MimeType=x-scheme-handler/http;\n";
+  std::ofstream(dir_ / "config/mimeapps.list")
+      << "[Default Applications]\nx-scheme-handler/http=addrova-test-browser.desktop\n";
+  options_->sPanel1Click();
+  ASSERT_TRUE(pump_until([&] { return fs::exists(opened) && fs::file_size(opened) > 0; }));
+  EXPECT_EQ(read_bytes(opened), unit1::kHomePageUrl);
 }
 
 TEST(DesktopEntry, ExecQuotesWhatTheShellWouldSplit) {

@@ -1,6 +1,8 @@
 // RetrievePublicAddress against loopback servers, through the real download back end:
 // fallback from endpoint A to B, time limits, the size cut, odd replies, the shared
 // temporary file and concurrent callers.
+#include "Unit1/retrieval.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -17,7 +19,6 @@
 #include <vector>
 
 #include "Unit1/first_line.h"
-#include "Unit1/retrieval.h"
 #include "http_server.h"
 #include "platform/platform.h"
 #include "shared/texts.h"
@@ -57,7 +58,9 @@ constexpr char kTargetB[] = "/ip.php";
 constexpr char kAddressB[] = "198.51.100.2";
 constexpr char kStaleAddress[] = "192.0.2.99";
 
-std::string temp_file() { return platform::temp_directory() + "my_ip.txt"; }
+std::string temp_file() {
+  return platform::temp_directory() + "my_ip.txt";
+}
 
 std::string read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -68,7 +71,9 @@ void write_bytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-bool is_utf8(const std::string& s) { return shared::utf8_prefix(s, s.size()) == s; }
+bool is_utf8(const std::string& s) {
+  return shared::utf8_prefix(s, s.size()) == s;
+}
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

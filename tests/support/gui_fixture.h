@@ -25,6 +25,12 @@ namespace fs = std::filesystem;
 
 extern bool g_have_display;
 
+// A private home for the test process: XDG_RUNTIME_DIR, XDG_CONFIG_HOME and XDG_DATA_HOME
+// point into it from before the toolkit starts, since GLib reads them only once.
+inline fs::path test_home() {
+  return fs::temp_directory_path() / ("addrova-gui-" + std::to_string(getpid()));
+}
+
 
 inline bool pump_until(const std::function<bool()>& done, int timeout_ms = 5000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -73,10 +79,8 @@ class Gui : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!g_have_display) GTEST_SKIP() << "needs a display";
-    dir_ = fs::temp_directory_path() / ("addrova-gui-" + std::to_string(getpid()));
+    dir_ = test_home();
     fs::create_directories(dir_);
-    setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
     server_ = std::make_unique<test::HttpServer>(test::echo());
     point_at(server_->url("/Current%20IP%20Check.htm"), server_->url("/ip.php"));
     main_ = std::make_unique<TMainForm>();

@@ -9,6 +9,9 @@ extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  setenv("XDG_RUNTIME_DIR", test_home().c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (test_home() / "config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (test_home() / "data").c_str(), 1);
   g_have_display = std::getenv("DISPLAY") && gtk_init_check(&argc, &argv);
   if (g_have_display) platform::init(argc, argv);
   const char* ci = std::getenv("CI");

@@ -74,8 +74,8 @@ void throw_errno(const std::string& what) {
 // ---- behaviours ------------------------------------------------------------------------
 
 std::string echo_page(const std::string& address) {
-  return "<html><head><title>Current IP Check</title></head><body>Current IP Address: " +
-         address + "</body></html>\r\n";
+  return "<html><head><title>Current IP Check</title></head><body>Current IP Address: " + address +
+         "</body></html>\r\n";
 }
 
 Handler echo() {
@@ -237,7 +237,9 @@ HttpServer::HttpServer(Handler handler, Options options)
   }
 }
 
-HttpServer::~HttpServer() { stop(); }
+HttpServer::~HttpServer() {
+  stop();
+}
 
 void HttpServer::stop() {
   if (stopping_.exchange(true)) return;
@@ -306,8 +308,8 @@ void HttpServer::accept_loop() {
     if (w == Wait::Timeout) continue;
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
-    const int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &len,
-                           SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd =
+        accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) continue;  // the client left already, or a transient shortage
     char dotted[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &peer.sin_addr, dotted, sizeof dotted);

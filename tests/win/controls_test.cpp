@@ -1,0 +1,214 @@
+// The controls' rules and the message loop, driven through the messages a user's input
+// produces.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/win32/win32_impl.h"
+
+namespace {
+
+using platform::Window;
+
+HWND hwnd_of(const platform::Control& c) {
+  return c.impl().hwnd;
+}
+
+// Dispatches what is queued for the given time.
+void pump_for(DWORD ms) {
+  const DWORD end = GetTickCount() + ms;
+  while (static_cast<LONG>(end - GetTickCount()) > 0) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(5);
+  }
+}
+
+TEST(Window, ClientAreaIsExactlyTheAskedSize) {
+  Window main(Window::Kind::Main, "Addrova", 402, 39);
+  Window dialog(Window::Kind::Dialog, "設定", 484, 256);
+  for (const Window* w : {&main, &dialog}) {
+    RECT r{};
+    GetClientRect(w->impl().hwnd, &r);
+    EXPECT_EQ(r.right, w == &main ? 402 : 484);
+    EXPECT_EQ(r.bottom, w == &main ? 39 : 256);
+    EXPECT_FALSE(GetWindowLongW(w->impl().hwnd, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX));
+  }
+  EXPECT_EQ(GetWindow(dialog.impl().hwnd, GW_OWNER), main.impl().hwnd);
+  EXPECT_EQ(main.title(), "Addrova");
+  dialog.set_title("設定 2");
+  EXPECT_EQ(dialog.title(), "設定 2");
+}
+
+TEST(CheckBox, HandlerRunsOnEveryChangeOfState) {
+  Window w(Window::Kind::Main, "t", 200, 100);
+  platform::CheckBox box(w, {0, 0, 100, 19}, "ＩＰ取得時に");
+  int calls = 0;
+  box.on_click([&calls] { ++calls; });
+  box.set_checked(false);
+  EXPECT_EQ(calls, 0);
+  box.set_checked(true);
+  EXPECT_EQ(calls, 1);
+  box.set_checked(true);
+  EXPECT_EQ(calls, 1);
+  SendMessageW(hwnd_of(box), BM_CLICK, 0, 0);  // the user's click
+  EXPECT_EQ(calls, 2);
+  EXPECT_FALSE(box.checked());
+  box.set_enabled(false);
+  EXPECT_FALSE(box.enabled());
+}
+
+TEST(CheckBox, HandlerExceptionIsShownNotThrown) {
+  Window w(Window::Kind::Main, "t", 200, 100);
+  platform::Button button(w, {0, 0, 100, 25}, "x");
+  bool ran = false;
+  button.on_click([&ran] { ran = true; });
+  button.click();
+  EXPECT_TRUE(ran);
+}
+
+class SpinEditTest : public testing::Test {
+ protected:
+  Window window_{Window::Kind::Main, "t", 200, 100};
+  platform::SpinEdit spin_{window_, {10, 10, 49, 21}, 5};
+  HWND edit() const { return hwnd_of(spin_); }
+  void type(wchar_t c) { SendMessageW(edit(), WM_CHAR, c, 0); }
+  void key(WPARAM vk) { SendMessageW(edit(), WM_KEYDOWN, vk, 0); }
+  void arrow(int delta) {
+    NMUPDOWN nm{};
+    nm.hdr.hwndFrom = spin_.impl().extra;
+    nm.hdr.code = UDN_DELTAPOS;
+    nm.iDelta = delta;
+    SendMessageW(window_.impl().hwnd, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&nm));
+  }
+};
+
+TEST_F(SpinEditTest, OnlyDigitsAndEditingKeysAreTyped) {
+  spin_.set_text("");
+  for (wchar_t c : {L'1', L'a', L'-', L'２', L'0', L' '}) type(c);
+  EXPECT_EQ(spin_.text(), "10");
+  type(L'\b');
+  EXPECT_EQ(spin_.text(), "1");
+  spin_.set_text("abc");  // text from the program is taken as it is
+  EXPECT_EQ(spin_.text(), "abc");
+}
+
+TEST_F(SpinEditTest, StepsNeverGoBelowTheMinimumAndHaveNoTop) {
+  spin_.set_text("6");
+  key(VK_DOWN);
+  EXPECT_EQ(spin_.text(), "5");
+  key(VK_DOWN);
+  EXPECT_EQ(spin_.text(), "5");
+  arrow(-1);
+  EXPECT_EQ(spin_.text(), "5");
+  arrow(1);
+  arrow(1);
+  EXPECT_EQ(spin_.text(), "7");
+  SendMessageW(edit(), WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), 0);
+  EXPECT_EQ(spin_.text(), "8");
+  spin_.set_text("99999");
+  key(VK_UP);
+  EXPECT_EQ(spin_.text(), "100000");
+  spin_.set_text("2147483647");
+  arrow(1);
+  EXPECT_EQ(spin_.text(), "2147483647");
+  spin_.set_text("");
+  key(VK_UP);
+  EXPECT_EQ(spin_.text(), "6");  // from the minimum when there is no number
+}
+
+TEST_F(SpinEditTest, LeavingTheBoxEmptyOrTooLowGivesTheMinimum) {
+  for (const char* text : {"", "3", "abc"}) {
+    spin_.set_text(text);
+    SendMessageW(edit(), WM_KILLFOCUS, 0, 0);
+    EXPECT_EQ(spin_.text(), "5") << text;
+  }
+  spin_.set_text("42");
+  SendMessageW(edit(), WM_KILLFOCUS, 0, 0);
+  EXPECT_EQ(spin_.text(), "42");
+}
+
+TEST_F(SpinEditTest, PasteThatIsNoIntegerIsUndone) {
+  spin_.set_text("12");
+  SendMessageW(edit(), EM_SETSEL, 2, 2);
+  platform::clipboard_set_text("x3");
+  SendMessageW(edit(), WM_PASTE, 0, 0);
+  EXPECT_EQ(spin_.text(), "12");
+  platform::clipboard_set_text("34");
+  SendMessageW(edit(), WM_PASTE, 0, 0);
+  EXPECT_EQ(spin_.text(), "1234");
+}
+
+TEST(Timer, TicksWhileEnabledAndKeepsItsPeriodWhenEnabledAgain) {
+  int ticks = 0;
+  platform::Timer timer(40, [&ticks] { ++ticks; });
+  EXPECT_FALSE(timer.enabled());
+  timer.set_enabled(true);
+  pump_for(30);
+  timer.set_enabled(true);  // no restart: the first tick still comes on time
+  pump_for(30);
+  EXPECT_GE(ticks, 1);
+  pump_for(200);
+  EXPECT_GE(ticks, 3);
+  timer.set_enabled(false);
+  const int stopped_at = ticks;
+  pump_for(120);
+  EXPECT_EQ(ticks, stopped_at);
+}
+
+TEST(MessageLoop, ShowIdleHandOffAndDropAfterTheEnd) {
+  Window main(Window::Kind::Main, "Addrova", 100, 40);
+  std::vector<std::string> order;
+  main.on_show([&] { order.push_back(main.visible() ? "show:visible" : "show:hidden"); });
+  int late_runs = 0;
+  platform::set_idle_hook([&] {
+    order.push_back(main.visible() ? "idle:visible" : "idle:hidden");
+    // A worker hands off two steps, then the window closes.
+    std::thread([&] {
+      platform::post_to_ui([&] { order.push_back(platform::on_ui_thread() ? "a:ui" : "a:other"); });
+      platform::post_to_ui([&] {
+        order.push_back("b");
+        PostMessageW(main.impl().hwnd, WM_CLOSE, 0, 0);
+      });
+    }).join();
+  });
+  platform::run_message_loop();
+  EXPECT_EQ(order, (std::vector<std::string>{"show:hidden", "idle:visible", "a:ui", "b"}));
+  EXPECT_FALSE(IsWindow(main.impl().hwnd));
+  platform::post_to_ui([&late_runs] { ++late_runs; });
+  pump_for(50);
+  EXPECT_EQ(late_runs, 0);
+}
+
+TEST(MessageLoop, ModalDialogDisablesItsOwnerUntilClosed) {
+  Window main(Window::Kind::Main, "Addrova", 100, 40);
+  Window dialog(Window::Kind::Dialog, "設定", 200, 100);
+  ShowWindow(main.impl().hwnd, SW_SHOW);
+  bool owner_disabled = false, shown = false;
+  dialog.on_show([&] {
+    shown = true;
+    platform::post_to_ui([&] {
+      owner_disabled = !IsWindowEnabled(main.impl().hwnd) && dialog.visible();
+      dialog.end_modal();
+    });
+  });
+  dialog.show_modal();
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(owner_disabled);
+  EXPECT_TRUE(IsWindowEnabled(main.impl().hwnd));
+  EXPECT_FALSE(dialog.visible());
+
+  // The title-bar close hides the dialog and ends the loop; the window stays usable.
+  dialog.on_show(
+      [&] { platform::post_to_ui([&] { PostMessageW(dialog.impl().hwnd, WM_CLOSE, 0, 0); }); });
+  dialog.show_modal();
+  EXPECT_FALSE(dialog.visible());
+  EXPECT_TRUE(IsWindow(dialog.impl().hwnd));
+  EXPECT_TRUE(IsWindowEnabled(main.impl().hwnd));
+}
+
+}  // namespace

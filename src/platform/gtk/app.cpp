@@ -60,6 +60,9 @@ void delete_posted(gpointer data) { delete static_cast<std::function<void()>*>(d
 void init(int& argc, char**& argv) {
   g_ui_thread = std::this_thread::get_id();
   curl_global_init(CURL_GLOBAL_DEFAULT);
+  // The windows draw nothing with OpenGL; without this GDK would load the GL stack at
+  // start (with a software renderer, tens of megabytes) only to probe its visuals.
+  g_setenv("GDK_GL", "disable", FALSE);
   gtk_init(&argc, &argv);
   GtkCssProvider* css = gtk_css_provider_new();
   gtk_css_provider_load_from_data(css, kCss, -1, nullptr);

@@ -39,9 +39,8 @@ TSAN_OPTIONS="halt_on_error=1 detect_deadlocks=0 suppressions=$ROOT/tests/tsan.s
 
 step "release binary, black-box, in a network namespace"
 cmake -S "$ROOT" -B "$BUILD/release" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD/release" -j"$JOBS" --target Addrova echo_server >/dev/null
-ADDROVA_TEST_SETTINGS=1 bash "$ROOT/tests/blackbox_netns.sh" "$BUILD/release/Addrova" \
-  "$BUILD/release/tests/echo_server"
+cmake --build "$BUILD/release" -j"$JOBS" --target Addrova echo_server close_window >/dev/null
+bash "$ROOT/tests/blackbox_netns.sh" "$BUILD/release/Addrova" "$BUILD/release/tests/echo_server"
 
 if [ -f "$ROOT/tests/win/run_wine_tests.sh" ]; then
   step "Windows build under Wine"

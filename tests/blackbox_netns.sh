@@ -5,16 +5,18 @@
 # 127.0.0.1, where echo_server listens on port 80. The program runs on its own Xvfb
 # display; the clipboard is read with xclip and the window title with xdotool.
 #
-#   tests/blackbox_netns.sh PROGRAM ECHO_SERVER
+#   tests/blackbox_netns.sh PROGRAM ECHO_SERVER [CLOSE_WINDOW]
 #
 # Cases:
 #   1. both endpoints up: the clipboard holds exactly "127.0.0.1" within 2 s of the start,
 #      the title is "Addrova : HOST ( 127.0.0.1 )", and only endpoint A was asked;
 #   2. endpoint A answers 500, then endpoint A's host refuses connections: the address
 #      comes from endpoint B each time;
-#   3. (only with ADDROVA_TEST_SETTINGS=1) Addrova.ini beside a copy of the binary with a
-#      1-second refresh and file output: the file holds "127.0.0.1" CR LF and requests
-#      arrive every 2 s (4 ± 1 in 7 s, the first included).
+#   3. Addrova.ini beside a copy of the binary with a 1-second refresh and file output:
+#      the file holds "127.0.0.1" CR LF and requests arrive every 2 s (4 ± 1 in 7 s, the
+#      first included);
+#   4. both endpoints accept and never answer: closing the window (WM_DELETE_WINDOW, sent
+#      by close_window from the same build) ends the process at once, with status 0.
 #
 # Needs root, `ip netns`, Xvfb, xclip and xdotool. Without them it prints SKIP and exits
 # 77, unless CI=true, where that is a failure. Exit 0 when every case passed, 1 otherwise.
@@ -28,6 +30,7 @@ if [[ -z $PROG || -z $ECHO_SERVER ]]; then
 fi
 PROG=$(realpath "$PROG")
 ECHO_SERVER=$(realpath "$ECHO_SERVER")
+CLOSE_WINDOW=$(realpath "${3:-$(dirname "$ECHO_SERVER")/close_window}")
 
 skip() {
   if [[ ${CI:-} == true ]]; then
@@ -257,7 +260,6 @@ case_endpoint_a_down() {
   write_hosts 127.0.0.1
 }
 
-# Depends on the program reading Addrova.ini; enabled with ADDROVA_TEST_SETTINGS=1.
 case_settings_timer_and_file() {
   echo "== case 3: Addrova.ini with a 1-second refresh and file output"
   local app="$WORK/app" out="$WORK/out.txt"
@@ -284,6 +286,29 @@ case_settings_timer_and_file() {
   stop_program
 }
 
+case_close_while_busy() {
+  echo "== case 4: closing the window while a lookup hangs"
+  write_hosts 127.0.0.1
+  start_echo_server --mode silent
+  start_program "$PROG"
+  local id=
+  wait_for 5 test -n "$(in_ns env DISPLAY=":$DISPLAY_NUM" xdotool search --onlyvisible --name '^Addrova' 2>/dev/null)"
+  id=$(in_ns env DISPLAY=":$DISPLAY_NUM" xdotool search --onlyvisible --name '^Addrova' 2>/dev/null | head -n1)
+  wait_for 5 test "$(requests_for "$TARGET_A")" -ge 1 || fail "case 4: no request reached the server"
+  local t0 status
+  t0=$(now)
+  in_ns env DISPLAY=":$DISPLAY_NUM" "$CLOSE_WINDOW" "$id"
+  if wait_for 2 bash -c "! kill -0 $PROG_PID 2>/dev/null"; then
+    wait "$PROG_PID"
+    status=$?
+    echo "  ended $(elapsed "$t0" "$(now)") s after the close, status $status"
+    ((status == 0)) || fail "case 4: exit status $status"
+  else
+    fail "case 4: still running 2 s after the window was closed"
+  fi
+  PROG_PID=
+}
+
 # ---- setup -------------------------------------------------------------------------------
 
 ip netns add "$NS" || skip "cannot create a network namespace"
@@ -296,11 +321,8 @@ echo "namespace $NS, display :$DISPLAY_NUM, host name $HOST"
 
 case_both_endpoints_up
 case_endpoint_a_down
-if [[ ${ADDROVA_TEST_SETTINGS:-0} == 1 ]]; then
-  case_settings_timer_and_file
-else
-  echo "== case 3 (settings) not run: set ADDROVA_TEST_SETTINGS=1 to enable it"
-fi
+case_settings_timer_and_file
+case_close_while_busy
 
 if ((FAILURES)); then
   echo "blackbox: $FAILURES failure(s)"

@@ -32,7 +32,9 @@ TEST(SaveTextLine, WritesAnsiTextAndCrLfReplacingOldContent) {
   platform::save_text_line(path, "取得エラー");
   const std::string bytes = read_all(path);
   EXPECT_EQ(bytes, ansi(L"取得エラー") + "\r\n");
-  if (GetACP() == 932) EXPECT_EQ(bytes, "\x8e\xe6\x93\xbe\x83\x47\x83\x89\x81\x5b\r\n");
+  if (GetACP() == 932) {
+    EXPECT_EQ(bytes, "\x8e\xe6\x93\xbe\x83\x47\x83\x89\x81\x5b\r\n");
+  }
   EXPECT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF");  // no byte-order mark
   platform::delete_file(path);
 }

@@ -21,7 +21,8 @@ class RetrievalTest : public testing::Test {
     if (target.rfind("/a/", 0) == 0) return {200, echo_page("203.0.113.7")};
     if (target.rfind("/b/", 0) == 0) return {200, echo_page("198.51.100.23")};
     if (target.rfind("/nocolon/", 0) == 0) return {200, "<html>no address here</html>\r\n"};
-    if (target.rfind("/lines/", 0) == 0) return {200, "Address: 192.0.2.1\r\nIP: 10.0.0.1\r\n"};
+    if (target.rfind("/lines/", 0) == 0)
+      return {200, "<p>Address: 192.0.2.1</p>\r\n<p>IP: 10.0.0.1</p>\r\n"};
     return {404, "<html>Not Found</html>"};
   }};
   std::string url(const std::string& target) {

@@ -1,0 +1,108 @@
+// Internals shared by the Windows back end's files. Text is UTF-8 inside the program and
+// UTF-16 at every Windows call.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// The rest of the system headers need windows.h before them.
+#include <commctrl.h>
+#include <commdlg.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <urlmon.h>
+#include <winsock2.h>
+
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+// One control as the parent window sees it. The parent routes each notification about the
+// control's windows (found through a window property) to the virtual functions.
+struct Control::Impl {
+  virtual ~Impl();
+  HWND hwnd = nullptr;   // the control itself
+  HWND extra = nullptr;  // a companion: the up-down arrows or the browse button
+  std::function<void()> on_click;
+  bool hand_cursor = false;
+
+  // WM_COMMAND from `from` (hwnd or extra) with the notification code.
+  virtual void command(HWND from, WORD code);
+  // WM_NOTIFY; the result goes back to the sender.
+  virtual LRESULT notify(const NMHDR& header);
+  // WM_DRAWITEM of an owner-drawn control.
+  virtual void draw(const DRAWITEMSTRUCT& item);
+  // A message to hwnd or extra before their class sees it; true when it was handled and
+  // `result` holds the answer.
+  virtual bool filter(HWND to, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+};
+
+struct Window::Impl {
+  HWND hwnd = nullptr;
+  Window::Kind kind = Window::Kind::Main;
+  std::function<void()> on_show;
+  HWND focus = nullptr;  // the child to focus when the window is next activated
+  bool in_modal = false;
+  bool end_modal = false;
+  bool destroyed = false;
+};
+
+namespace win32 {
+
+std::wstring widen(const std::string& utf8);
+std::string narrow(const wchar_t* utf16, int length = -1);
+inline std::string narrow(const std::wstring& s) {
+  return narrow(s.c_str(), static_cast<int>(s.size()));
+}
+// Between the ANSI code page and UTF-8.
+std::string from_ansi(const char* ansi);
+std::string to_ansi(const std::string& utf8);
+// The system's text for an error code, without the trailing line break and full stop.
+std::string system_message(DWORD code);
+// A window's text, as UTF-8.
+std::string window_text(HWND hwnd);
+
+// Runs a program handler from a Windows callback; an escaping exception is shown in the
+// standard exception box and goes no further.
+void invoke(const std::function<void()>& handler) noexcept;
+
+HINSTANCE instance();
+// Registers the window classes and creates the hidden message window; idempotent.
+void ensure_ui();
+// The hidden message window that runs hand-offs and timers.
+HWND message_window();
+Window::Impl* main_window();
+// The window a message box belongs to: the active one, else the main window.
+HWND owner_window();
+// Pumps messages, running the idle hook whenever the queue is empty, until done() holds.
+// False when WM_QUIT arrived (it is posted again for the outer loop).
+bool pump_until(const std::function<bool()>& done);
+
+// Tahoma at the given height, shared by every control that asks for it.
+HFONT font(int height);
+// Width of one line of text in that font, in pixels.
+int text_width(const std::wstring& text, int font_height = kDefaultFontHeight);
+// Creates the control's window (impl.hwnd) in the parent window, gives it the font and
+// connects it to impl.
+HWND create_child(Control::Impl& impl, Window& parent, const wchar_t* window_class,
+                  const std::wstring& text, DWORD style, DWORD ex_style, Geometry g,
+                  int font_height = kDefaultFontHeight);
+// Connects another window (a companion) to impl, as create_child does.
+void attach(Control::Impl& impl, HWND hwnd);
+Control::Impl* control_of(HWND hwnd);
+
+// A picture resource as a premultiplied 32-bit DIB section, loaded once; null if missing.
+HBITMAP picture(const char* name, SIZE& size);
+// Draws the picture centred in the rectangle over what is already there.
+void draw_picture(HDC dc, const RECT& r, const char* name, BYTE opacity = 255);
+
+}  // namespace win32
+}  // namespace platform

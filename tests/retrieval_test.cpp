@@ -211,20 +211,20 @@ TEST_F(Retrieval, SilentAFallsBackToBAfterTotalLimit) {
 }
 
 TEST_F(Retrieval, StallInBodyFallsBackToBAndPartialBodyIsNotKept) {
-  ScopedLimits short_limits(limits(1000, 2000));
+  ScopedLimits short_limits(limits(500, 1200));
   const Reply stall{.kind = Reply::Kind::StallInBody,
                     .body = "<html><body>Current IP Address: 192.0.2.55</body>",
                     .announced_bytes = 4000};
   HttpServer a([&](const test::Request&) { return stall; });
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(lookup(a, b_), kAddressB);
-  EXPECT_LT(seconds_since(start), 4.0);
+  EXPECT_LT(seconds_since(start), 3.0);
 
   // With B down as well, the part of A's body that arrived must not replace the file.
   HttpServer b_down(test::echo(), refusing());
   start = std::chrono::steady_clock::now();
   EXPECT_EQ(lookup(a, b_down), shared::kErrorText);
-  EXPECT_LT(seconds_since(start), 4.0);
+  EXPECT_LT(seconds_since(start), 3.0);
   EXPECT_EQ(read_bytes(temp_file()), test::echo_page(kAddressB));
 }
 

@@ -9,13 +9,26 @@
 
 namespace unit1 {
 
-Endpoints& LookupEndpoints() {
-  static Endpoints& endpoints = *new Endpoints{kEndpointA, kEndpointB};
+namespace {
+
+// Never destroyed, like the file lock below, for workers that outlive main().
+std::mutex& endpoints_lock = *new std::mutex;
+Endpoints& endpoints = *new Endpoints{kEndpointA, kEndpointB};
+
+}  // namespace
+
+Endpoints LookupEndpoints() {
+  std::lock_guard<std::mutex> hold(endpoints_lock);
   return endpoints;
 }
 
+void SetLookupEndpoints(const Endpoints& e) {
+  std::lock_guard<std::mutex> hold(endpoints_lock);
+  endpoints = e;
+}
+
 std::string RetrievePublicAddress() {
-  const Endpoints& e = LookupEndpoints();
+  const Endpoints e = LookupEndpoints();
   return RetrievePublicAddress(e.a, e.b);
 }
 

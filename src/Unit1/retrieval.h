@@ -8,9 +8,9 @@ namespace unit1 {
 struct Endpoints {
   std::string a, b;
 };
-// The endpoints every lookup asks: the built-in ones, unless a test points them elsewhere
-// before any lookup runs.
-Endpoints& LookupEndpoints();
+// The endpoints every lookup asks: the built-in ones, unless a test points them elsewhere.
+Endpoints LookupEndpoints();
+void SetLookupEndpoints(const Endpoints& endpoints);
 
 // The address read from endpoint A, or from endpoint B when A's download fails, or
 // "取得エラー". Blocks the calling thread; never touches a window.

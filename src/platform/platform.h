@@ -162,7 +162,8 @@ class Window {
   std::unique_ptr<Impl> impl_;
 };
 
-// One-shot period timer on the UI thread; enabling a running timer keeps its period.
+// Periodic timer on the UI thread, disabled at first; enabling a running timer keeps its
+// period.
 class Timer {
  public:
   struct Impl;

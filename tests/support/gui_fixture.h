@@ -104,7 +104,7 @@ class Gui : public ::testing::Test {
   }
 
   static void point_at(const std::string& a, const std::string& b) {
-    unit1::LookupEndpoints() = {a, b};
+    unit1::SetLookupEndpoints({a, b});
   }
 
   // Clicks the button and waits for the lookup's text to replace the busy text.

@@ -101,11 +101,7 @@ FileNameEdit::FileNameEdit(Window& parent, Geometry g, int max_length, const std
 std::string FileNameEdit::text() const { return gtk_entry_get_text(GTK_ENTRY(impl_->entry)); }
 
 void FileNameEdit::set_text(const std::string& text) {
-  g_signal_handlers_block_matched(impl_->entry, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                  reinterpret_cast<gpointer>(on_insert), nullptr);
-  gtk_entry_set_text(GTK_ENTRY(impl_->entry), text.c_str());
-  g_signal_handlers_unblock_matched(impl_->entry, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                    reinterpret_cast<gpointer>(on_insert), nullptr);
+  gtk::set_text_unfiltered(*impl_, text);
 }
 
 }  // namespace platform

@@ -39,6 +39,8 @@ void invoke(const std::function<void()>& handler);
 void place(Window& parent, GtkWidget* widget, Geometry g, bool takes_focus);
 // Font for one widget: the family every window uses, at the given Windows-style height.
 void set_font(GtkWidget* widget, int font_height);
+// Sets a control's entry text past the typing filters it connected with itself as data.
+void set_text_unfiltered(Control::Impl& c, const std::string& text);
 // Loads an embedded picture; nullptr when there is none of that name.
 GdkPixbuf* load_picture(const char* name);
 Window* main_window();

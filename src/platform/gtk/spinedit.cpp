@@ -113,14 +113,9 @@ SpinEdit::SpinEdit(Window& parent, Geometry g, int minimum)
 
 std::string SpinEdit::text() const { return gtk_entry_get_text(GTK_ENTRY(impl_->entry)); }
 
-// Text set by the program is taken as it is: the insert filter sees it as one paste of
-// the whole text, so it is blocked from validating here.
+// Text set by the program is taken as it is.
 void SpinEdit::set_text(const std::string& text) {
-  g_signal_handlers_block_matched(impl_->entry, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                  reinterpret_cast<gpointer>(on_insert), nullptr);
-  gtk_entry_set_text(GTK_ENTRY(impl_->entry), text.c_str());
-  g_signal_handlers_unblock_matched(impl_->entry, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                    reinterpret_cast<gpointer>(on_insert), nullptr);
+  gtk::set_text_unfiltered(*impl_, text);
 }
 
 }  // namespace platform

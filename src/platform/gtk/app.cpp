@@ -131,17 +131,6 @@ void beep() { gdk_display_beep(gdk_display_get_default()); }
 
 namespace gtk {
 
-void invoke(const std::function<void()>& handler) {
-  if (!handler) return;
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    show_exception(e);
-  } catch (...) {
-    show_exception(Error(""));
-  }
-}
-
 GtkWindow* active_window() {
   GList* all = gtk_window_list_toplevels();
   GtkWindow* found = nullptr;

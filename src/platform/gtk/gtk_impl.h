@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/invoke.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -32,9 +33,7 @@ struct Window::Impl {
 
 namespace gtk {
 
-// Runs a program handler from a toolkit callback; an escaping exception is shown in the
-// standard exception box, never passed back into C code.
-void invoke(const std::function<void()>& handler);
+using platform::invoke;
 // Puts a control's widget into its window at the given client position and size.
 void place(Window& parent, GtkWidget* widget, Geometry g, bool takes_focus);
 // Font for one widget: the family every window uses, at the given Windows-style height.

@@ -114,21 +114,6 @@ void beep() {
 
 namespace win32 {
 
-void invoke(const std::function<void()>& handler) noexcept {
-  if (!handler) return;
-  try {
-    try {
-      handler();
-    } catch (const std::exception& e) {
-      show_exception(e);
-    } catch (...) {
-      show_exception(Error(""));
-    }
-  } catch (...) {
-    // Showing the box failed too; nothing more can be done inside a callback.
-  }
-}
-
 HINSTANCE instance() {
   return GetModuleHandleW(nullptr);
 }

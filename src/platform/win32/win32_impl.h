@@ -21,6 +21,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/invoke.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -70,9 +71,7 @@ std::string system_message(DWORD code);
 // A window's text, as UTF-8.
 std::string window_text(HWND hwnd);
 
-// Runs a program handler from a Windows callback; an escaping exception is shown in the
-// standard exception box and goes no further.
-void invoke(const std::function<void()>& handler) noexcept;
+using platform::invoke;
 
 HINSTANCE instance();
 // Registers the window classes and creates the hidden message window; idempotent.

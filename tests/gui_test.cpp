@@ -50,6 +50,14 @@ TEST_F(Gui, SaveFailureShowsTheMessageAndLeavesTheClipboard) {
       << boxes.texts[0];
   EXPECT_EQ(platform::clipboard_text(), "old");
 
+  // A directory nobody may create files in, root included.
+  boxes.texts.clear();
+  enable_saving("/sys/addrova-out.txt");
+  EXPECT_EQ(lookup(), "127.0.0.1");
+  ASSERT_TRUE(pump_until([&] { return !boxes.texts.empty(); }));
+  EXPECT_EQ(boxes.texts[0].rfind("ファイル \"/sys/addrova-out.txt\" を作成できません。", 0), 0u);
+  EXPECT_EQ(platform::clipboard_text(), "old");
+
   boxes.texts.clear();
   enable_saving("/dev/full");
   EXPECT_EQ(lookup(), "127.0.0.1");

@@ -73,6 +73,16 @@ TEST_F(Options, WithoutAFileTheDefaultsApply) {
   EXPECT_FALSE(options_->edtFileName.enabled());
 }
 
+TEST_F(Options, ACorruptFileGivesTheDefaults) {
+  std::string junk;
+  for (int i = 0; i < 5000; ++i) junk += static_cast<char>((i * 7919) % 256);
+  write_ini(junk + "\n[SETTING\nTIMER=\xFF\n=\n[]\nTIMER_SEC==9\n");
+  main_->FormShow();
+  EXPECT_EQ(options_->edtSec.text(), "5");
+  EXPECT_FALSE(options_->cbTimer.checked());
+  EXPECT_FALSE(options_->cbFileSave.checked());
+}
+
 TEST_F(Options, StoredSettingsReachTheLiveOptionsAndTheTimer) {
   write_ini("[setting]\ntimer_sec = 0x1F\nTIMER=7\nFILEPATH=/tmp/a b.txt\nFILESAVE=1\n");
   main_->FormShow();

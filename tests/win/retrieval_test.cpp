@@ -40,9 +40,15 @@ TEST_F(RetrievalTest, FallsBackToEndpointBWhenAIsUnreachable) {
   EXPECT_EQ(unit1::RetrievePublicAddress(wintest::refused_url("/a"), url("/b/")), "198.51.100.23");
 }
 
-TEST_F(RetrievalTest, ErrorTextWhenNeitherEndpointAnswers) {
+TEST_F(RetrievalTest, ErrorTextWhenNeitherEndpointAnswersAndTheOldReplyStays) {
+  ASSERT_EQ(unit1::RetrievePublicAddress(url("/a/"), url("/b/")), "203.0.113.7");
+  const std::string kept = platform::temp_directory() + "my_ip.txt";
+  std::string before, after;
+  ASSERT_TRUE(platform::read_file_prefix(kept, 4096, before));
   EXPECT_EQ(unit1::RetrievePublicAddress(wintest::refused_url("/a"), wintest::refused_url("/b")),
             kError);
+  ASSERT_TRUE(platform::read_file_prefix(kept, 4096, after));
+  EXPECT_EQ(after, before);
 }
 
 TEST_F(RetrievalTest, ErrorTextOrFirstLineOnlyForOddReplies) {

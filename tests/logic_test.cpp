@@ -15,7 +15,9 @@ using unit1::read_first_line;
 
 constexpr char kError[] = "取得エラー";
 
-std::string parse_reply(const std::string& reply) { return parse_first_line(read_first_line(reply)); }
+std::string parse_reply(const std::string& reply) {
+  return parse_first_line(read_first_line(reply));
+}
 
 TEST(FirstLine, RealRepliesGiveTheAddress) {
   EXPECT_EQ(parse_reply("<html><head><title>Current IP Check</title></head><body>Current IP "
@@ -87,7 +89,11 @@ TEST(FirstLine, BinaryAndMalformedBytesAreSafe) {
 }
 
 TEST(Utf8, MalformedSequencesAreReplacedOneByteAtATime) {
-  EXPECT_EQ(shared::utf8_prefix("a\xC0\xAF" "b", 10), "a\xEF\xBF\xBD\xEF\xBF\xBD" "b");
+  EXPECT_EQ(shared::utf8_prefix("a\xC0\xAF"
+                                "b",
+                                10),
+            "a\xEF\xBF\xBD\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(shared::utf8_prefix("\xED\xA0\x80", 10), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(shared::utf8_prefix("\xF0\x9F\x98\x80x", 1), "\xF0\x9F\x98\x80");
   EXPECT_EQ(shared::utf8_prefix("\xE3\x81", 5), "\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -119,9 +125,9 @@ TEST(IntParse, HexPrefixes) {
 }
 
 TEST(IntParse, NotAnInteger) {
-  for (const char* s : {"", " ", "-", "+", "$", "0x", "x", "5 ", "5a", "1.5", "abc", "--5",
-                        "2147483648", "-2147483649", "0x80000000", "99999999999999999999",
-                        "$G", "٣"})
+  for (const char* s :
+       {"", " ", "-", "+", "$", "0x", "x", "5 ", "5a", "1.5", "abc", "--5", "2147483648",
+        "-2147483649", "0x80000000", "99999999999999999999", "$G", "٣"})
     EXPECT_FALSE(parse_int(s).has_value()) << '"' << s << '"';
   EXPECT_EQ(shared::parse_int_or("", 5), 5);
   EXPECT_EQ(shared::parse_int_or("junk", 5), 5);
@@ -130,7 +136,8 @@ TEST(IntParse, NotAnInteger) {
 TEST(SpinRules, TypingAndPasting) {
   EXPECT_TRUE(option::spin_accepts_char(U'0'));
   EXPECT_TRUE(option::spin_accepts_char(U'9'));
-  for (char32_t c : {U'a', U'-', U'+', U' ', U'$', U'٣', U'５'}) EXPECT_FALSE(option::spin_accepts_char(c));
+  for (char32_t c : {U'a', U'-', U'+', U' ', U'$', U'٣', U'５'})
+    EXPECT_FALSE(option::spin_accepts_char(c));
   EXPECT_TRUE(option::spin_accepts_paste("120"));
   EXPECT_FALSE(option::spin_accepts_paste("12a"));
   EXPECT_FALSE(option::spin_accepts_paste(""));

@@ -1,7 +1,7 @@
 // The options dialog, the settings file and the start-up entry, driven through the
 // dialog's handlers and controls.
-#include "gui_fixture.h"
 #include "Unit1/endpoints.h"
+#include "gui_fixture.h"
 #include "platform/gtk/desktop_entry.h"
 #include "settings/settings.h"
 #include "startup_shortcut/startup_shortcut.h"
@@ -36,7 +36,8 @@ class Options : public Gui {
     GdkEvent* ev = gdk_event_new(GDK_KEY_PRESS);
     ev->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
     ev->key.keyval = keyval;
-    gdk_event_set_device(ev, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gdk_event_set_device(
+        ev, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
     gtk_widget_event(widget, ev);
     gdk_event_free(ev);
   }
@@ -228,14 +229,16 @@ TEST_F(Options, StartUpBoxCreatesAndRemovesTheEntry) {
   options_->cbStartUp.set_checked(true);
   ASSERT_TRUE(fs::exists(autostart_entry()));
   const std::string entry = read_bytes(autostart_entry());
-  EXPECT_NE(entry.find("Exec=" + platform::gtk::desktop_exec_value(platform::executable_path()) + "\n"),
-            std::string::npos);
+  EXPECT_NE(
+      entry.find("Exec=" + platform::gtk::desktop_exec_value(platform::executable_path()) + "\n"),
+      std::string::npos);
   const std::string validate = "desktop-file-validate '" + autostart_entry().string() + "'";
   EXPECT_EQ(system(validate.c_str()), 0);
   options_->cbStartUp.set_checked(false);
   EXPECT_FALSE(fs::exists(autostart_entry()));
   pump_until([&] { return boxes.texts.size() == 2; });
-  EXPECT_EQ(boxes.texts, (std::vector<std::string>{"次回から自動起動されます", "次回から自動起動されません"}));
+  EXPECT_EQ(boxes.texts,
+            (std::vector<std::string>{"次回から自動起動されます", "次回から自動起動されません"}));
 
   // Deleted behind the box's back while it shows ticked: the click creates it again.
   options_->cbStartUp.set_checked(true);

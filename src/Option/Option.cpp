@@ -65,9 +65,13 @@ void TFormOption::cbStartUpClick() {
   }
 }
 
-void TFormOption::cbTimerClick() { edtSec.set_enabled(cbTimer.checked()); }
+void TFormOption::cbTimerClick() {
+  edtSec.set_enabled(cbTimer.checked());
+}
 
-void TFormOption::cbFileSaveClick() { edtFileName.set_enabled(cbFileSave.checked()); }
+void TFormOption::cbFileSaveClick() {
+  edtFileName.set_enabled(cbFileSave.checked());
+}
 
 void TFormOption::ApplyTimerState() {
   if (!MainForm) return;
@@ -87,14 +91,26 @@ void TFormOption::sButton1Click() {
   SaveSettings();
 }
 
-void TFormOption::sPanel1Click() { platform::open_url(window_, unit1::kHomePageUrl); }
+void TFormOption::sPanel1Click() {
+  platform::open_url(window_, unit1::kHomePageUrl);
+}
 
-bool TFormOption::AutoRefresh() { return FormOption && FormOption->cbTimer.checked(); }
+bool TFormOption::AutoRefresh() {
+  return FormOption && FormOption->cbTimer.checked();
+}
 
-std::string TFormOption::IntervalText() { return FormOption ? FormOption->edtSec.text() : "5"; }
+std::string TFormOption::IntervalText() {
+  return FormOption ? FormOption->edtSec.text() : "5";
+}
 
-int TFormOption::LiveInterval() { return shared::parse_int_or(IntervalText(), 5); }
+int TFormOption::LiveInterval() {
+  return shared::parse_int_or(IntervalText(), 5);
+}
 
-bool TFormOption::SaveToFile() { return FormOption && FormOption->cbFileSave.checked(); }
+bool TFormOption::SaveToFile() {
+  return FormOption && FormOption->cbFileSave.checked();
+}
 
-std::string TFormOption::SavePath() { return FormOption ? FormOption->edtFileName.text() : ""; }
+std::string TFormOption::SavePath() {
+  return FormOption ? FormOption->edtFileName.text() : "";
+}

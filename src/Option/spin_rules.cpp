@@ -7,7 +7,9 @@
 
 namespace option {
 
-bool spin_accepts_char(char32_t c) { return c >= U'0' && c <= U'9'; }
+bool spin_accepts_char(char32_t c) {
+  return c >= U'0' && c <= U'9';
+}
 
 bool spin_accepts_paste(std::string_view resulting_text) {
   return shared::parse_int(resulting_text).has_value();

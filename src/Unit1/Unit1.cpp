@@ -60,7 +60,9 @@ void TMainForm::ArmTimer() {
   tmExec.set_enabled(true);
 }
 
-void TMainForm::DisarmTimer() { tmExec.set_enabled(false); }
+void TMainForm::DisarmTimer() {
+  tmExec.set_enabled(false);
+}
 
 void TMainForm::btnOptionClick() {
   if (FormOption) FormOption->Window().show_modal();

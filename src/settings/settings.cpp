@@ -8,7 +8,9 @@ namespace {
 constexpr char kSection[] = "SETTING";
 }
 
-std::string SettingsPath() { return platform::executable_directory() + "Addrova.ini"; }
+std::string SettingsPath() {
+  return platform::executable_directory() + "Addrova.ini";
+}
 
 void LoadSettings() {
   if (!FormOption) return;

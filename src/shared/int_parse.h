@@ -11,6 +11,8 @@ namespace shared {
 // other text gives nothing.
 std::optional<int> parse_int(std::string_view text);
 
-inline int parse_int_or(std::string_view text, int def) { return parse_int(text).value_or(def); }
+inline int parse_int_or(std::string_view text, int def) {
+  return parse_int(text).value_or(def);
+}
 
 }  // namespace shared

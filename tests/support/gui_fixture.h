@@ -2,8 +2,8 @@
 // and a main window and options dialog wired up as at start-up.
 #pragma once
 
-#include <gtk/gtk.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +30,6 @@ extern bool g_have_display;
 inline fs::path test_home() {
   return fs::temp_directory_path() / ("addrova-gui-" + std::to_string(getpid()));
 }
-
 
 inline bool pump_until(const std::function<bool()>& done, int timeout_ms = 5000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -126,4 +125,3 @@ class Gui : public ::testing::Test {
   std::unique_ptr<TMainForm> main_;
   std::unique_ptr<TFormOption> options_;
 };
-

@@ -5,7 +5,9 @@ bool g_have_display = false;
 
 // GTK and fontconfig keep caches for the life of the process, which LeakSanitizer would
 // report at exit; the program's own leaks are checked by the suites without a display.
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+extern "C" const char* __asan_default_options() {
+  return "detect_leaks=0";
+}
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

@@ -53,7 +53,9 @@ gboolean run_posted(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
-void delete_posted(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+void delete_posted(gpointer data) {
+  delete static_cast<std::function<void()>*>(data);
+}
 
 }  // namespace
 
@@ -95,7 +97,9 @@ void post_to_ui(std::function<void()> fn) {
                   delete_posted);
 }
 
-bool on_ui_thread() { return std::this_thread::get_id() == g_ui_thread; }
+bool on_ui_thread() {
+  return std::this_thread::get_id() == g_ui_thread;
+}
 
 std::string executable_path() {
   std::string path(4096, '\0');
@@ -109,7 +113,9 @@ std::string executable_directory() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
-std::string application_title() { return shared::title_from_executable(executable_path()); }
+std::string application_title() {
+  return shared::title_from_executable(executable_path());
+}
 
 namespace {
 
@@ -123,11 +129,17 @@ void show_box(const std::string& text, GtkMessageType type) {
 
 }  // namespace
 
-void message_box(const std::string& text) { show_box(text, GTK_MESSAGE_OTHER); }
+void message_box(const std::string& text) {
+  show_box(text, GTK_MESSAGE_OTHER);
+}
 
-void show_exception(const std::exception& e) { show_box(e.what(), GTK_MESSAGE_ERROR); }
+void show_exception(const std::exception& e) {
+  show_box(e.what(), GTK_MESSAGE_ERROR);
+}
 
-void beep() { gdk_display_beep(gdk_display_get_default()); }
+void beep() {
+  gdk_display_beep(gdk_display_get_default());
+}
 
 namespace gtk {
 

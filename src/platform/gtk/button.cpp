@@ -37,8 +37,12 @@ Button::Button(Window& parent, Geometry g, const std::string& caption)
 Button::Button(Window& parent, Geometry g, PictureName picture)
     : Control(make_button(parent, g, picture_button(picture.name), false)) {}
 
-void Button::on_click(std::function<void()> handler) { impl_->on_click = std::move(handler); }
+void Button::on_click(std::function<void()> handler) {
+  impl_->on_click = std::move(handler);
+}
 
-void Button::click() { gtk_button_clicked(GTK_BUTTON(impl_->widget)); }
+void Button::click() {
+  gtk_button_clicked(GTK_BUTTON(impl_->widget));
+}
 
 }  // namespace platform

@@ -31,6 +31,8 @@ void CheckBox::set_checked(bool on) {
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(impl_->widget), on);
 }
 
-void CheckBox::on_click(std::function<void()> handler) { impl_->on_click = std::move(handler); }
+void CheckBox::on_click(std::function<void()> handler) {
+  impl_->on_click = std::move(handler);
+}
 
 }  // namespace platform

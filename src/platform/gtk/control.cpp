@@ -7,9 +7,13 @@ Control::Control(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Control::~Control() = default;
 
-void Control::set_enabled(bool on) { gtk_widget_set_sensitive(impl_->widget, on); }
+void Control::set_enabled(bool on) {
+  gtk_widget_set_sensitive(impl_->widget, on);
+}
 
-bool Control::enabled() const { return gtk_widget_get_sensitive(impl_->widget); }
+bool Control::enabled() const {
+  return gtk_widget_get_sensitive(impl_->widget);
+}
 
 void Control::focus() {
   GtkWidget* target = impl_->entry ? impl_->entry : impl_->widget;

@@ -20,7 +20,9 @@ std::unique_ptr<Control::Impl> make_edit(Window& parent, Geometry g, int font_he
 Edit::Edit(Window& parent, Geometry g, int font_height, bool centred)
     : Control(make_edit(parent, g, font_height, centred)) {}
 
-std::string Edit::text() const { return gtk_entry_get_text(GTK_ENTRY(impl_->entry)); }
+std::string Edit::text() const {
+  return gtk_entry_get_text(GTK_ENTRY(impl_->entry));
+}
 
 void Edit::set_text(const std::string& text) {
   gtk_entry_set_text(GTK_ENTRY(impl_->entry), text.c_str());

@@ -26,10 +26,10 @@ std::vector<std::string> split_filter(const std::string& filter) {
 // adds the default extension to a chosen name that has none.
 void on_browse(GtkButton* button, gpointer data) {
   auto& d = *static_cast<FileNameData*>(data);
-  GtkWidget* dialog = gtk_file_chooser_dialog_new(
-      nullptr, GTK_WINDOW(gtk_widget_get_toplevel(GTK_WIDGET(button))),
-      GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel", GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT,
-      nullptr);
+  GtkWidget* dialog =
+      gtk_file_chooser_dialog_new(nullptr, GTK_WINDOW(gtk_widget_get_toplevel(GTK_WIDGET(button))),
+                                  GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel", GTK_RESPONSE_CANCEL,
+                                  "_Save", GTK_RESPONSE_ACCEPT, nullptr);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
   const std::vector<std::string> parts = split_filter(d.filter);
@@ -63,13 +63,16 @@ void on_insert(GtkEditable* editable, const gchar* text, gint length, gint*, gpo
   const glong have = g_utf8_strlen(gtk_entry_get_text(GTK_ENTRY(editable)), -1);
   const glong add = g_utf8_strlen(text, length);
   int start = 0, end = 0;
-  const glong selected = gtk_editable_get_selection_bounds(editable, &start, &end) ? end - start : 0;
+  const glong selected =
+      gtk_editable_get_selection_bounds(editable, &start, &end) ? end - start : 0;
   if (have - selected + add <= c.max_length) return;
   beep();
   g_signal_stop_emission_by_name(editable, "insert-text");
 }
 
-void free_data(gpointer data, GClosure*) { delete static_cast<FileNameData*>(data); }
+void free_data(gpointer data, GClosure*) {
+  delete static_cast<FileNameData*>(data);
+}
 
 std::unique_ptr<Control::Impl> make_file_edit(Window& parent, Geometry g, int max_length,
                                               const std::string& filter,
@@ -98,7 +101,9 @@ FileNameEdit::FileNameEdit(Window& parent, Geometry g, int max_length, const std
                            const std::string& default_ext)
     : Control(make_file_edit(parent, g, max_length, filter, default_ext)) {}
 
-std::string FileNameEdit::text() const { return gtk_entry_get_text(GTK_ENTRY(impl_->entry)); }
+std::string FileNameEdit::text() const {
+  return gtk_entry_get_text(GTK_ENTRY(impl_->entry));
+}
 
 void FileNameEdit::set_text(const std::string& text) {
   gtk::set_text_unfiltered(*impl_, text);

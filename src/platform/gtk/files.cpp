@@ -50,7 +50,9 @@ bool file_exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool delete_file(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool delete_file(const std::string& path) {
+  return unlink(path.c_str()) == 0;
+}
 
 bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::string& out) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -71,8 +73,7 @@ bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::strin
 // The text is UTF-8, as the rest of a Linux desktop expects, with a CR LF after it.
 void save_text_line(const std::string& path, const std::string& text) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0)
-    throw Error("ファイル \"" + path + "\" を作成できません。" + std::strerror(errno));
+  if (fd < 0) throw Error("ファイル \"" + path + "\" を作成できません。" + std::strerror(errno));
   const std::string line = text + "\r\n";
   const bool written = write_all(fd, line.data(), line.size());
   const int write_errno = errno;

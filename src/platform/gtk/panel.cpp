@@ -42,6 +42,8 @@ std::unique_ptr<Control::Impl> make_panel(Window& parent, Geometry g, const std:
 Panel::Panel(Window& parent, Geometry g, const std::string& caption)
     : Control(make_panel(parent, g, caption)) {}
 
-void Panel::on_click(std::function<void()> handler) { impl_->on_click = std::move(handler); }
+void Panel::on_click(std::function<void()> handler) {
+  impl_->on_click = std::move(handler);
+}
 
 }  // namespace platform

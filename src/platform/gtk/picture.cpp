@@ -24,8 +24,8 @@ namespace gtk {
 GdkPixbuf* load_picture(const char* name) {
   for (const EmbeddedPicture* p = kPictures; p->name; ++p) {
     if (std::string(p->name) != name) continue;
-    GInputStream* in = g_memory_input_stream_new_from_data(p->data, static_cast<gssize>(p->size),
-                                                           nullptr);
+    GInputStream* in =
+        g_memory_input_stream_new_from_data(p->data, static_cast<gssize>(p->size), nullptr);
     GdkPixbuf* pixbuf = gdk_pixbuf_new_from_stream(in, nullptr, nullptr);
     g_object_unref(in);
     return pixbuf;

@@ -17,8 +17,7 @@ void step(Control::Impl& c, int delta) {
 
 // Typed characters other than digits beep and are dropped; a paste (several characters
 // at once) is kept only if the whole text then reads as an integer.
-void on_insert(GtkEditable* editable, const gchar* text, gint length, gint* position,
-               gpointer) {
+void on_insert(GtkEditable* editable, const gchar* text, gint length, gint* position, gpointer) {
   const std::string added(text, length < 0 ? strlen(text) : static_cast<std::size_t>(length));
   if (g_utf8_strlen(added.c_str(), -1) == 1) {
     if (option::spin_accepts_char(g_utf8_get_char(added.c_str()))) return;
@@ -32,7 +31,8 @@ void on_insert(GtkEditable* editable, const gchar* text, gint length, gint* posi
       const gchar* e = g_utf8_offset_to_pointer(result.c_str(), end);
       result.erase(s - result.c_str(), e - s);
     }
-    const gchar* at = g_utf8_offset_to_pointer(result.c_str(), std::min<glong>(*position, g_utf8_strlen(result.c_str(), -1)));
+    const gchar* at = g_utf8_offset_to_pointer(
+        result.c_str(), std::min<glong>(*position, g_utf8_strlen(result.c_str(), -1)));
     result.insert(at - result.c_str(), added);
     if (option::spin_accepts_paste(result)) return;
   }
@@ -70,8 +70,12 @@ gboolean on_focus_out(GtkWidget*, GdkEvent*, gpointer data) {
   return FALSE;
 }
 
-void on_up(GtkButton*, gpointer data) { step(*static_cast<Control::Impl*>(data), 1); }
-void on_down(GtkButton*, gpointer data) { step(*static_cast<Control::Impl*>(data), -1); }
+void on_up(GtkButton*, gpointer data) {
+  step(*static_cast<Control::Impl*>(data), 1);
+}
+void on_down(GtkButton*, gpointer data) {
+  step(*static_cast<Control::Impl*>(data), -1);
+}
 
 GtkWidget* arrow(const char* icon, GCallback handler, Control::Impl* c) {
   GtkWidget* button = gtk_button_new_from_icon_name(icon, GTK_ICON_SIZE_MENU);
@@ -96,9 +100,10 @@ std::unique_ptr<Control::Impl> make_spin(Window& parent, Geometry g, int minimum
   g_signal_connect(c->entry, "focus-out-event", G_CALLBACK(on_focus_out), c);
   GtkWidget* arrows = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   gtk_box_set_homogeneous(GTK_BOX(arrows), TRUE);
-  gtk_box_pack_start(GTK_BOX(arrows), arrow("pan-up-symbolic", G_CALLBACK(on_up), c), TRUE, TRUE, 0);
-  gtk_box_pack_start(GTK_BOX(arrows), arrow("pan-down-symbolic", G_CALLBACK(on_down), c), TRUE, TRUE,
+  gtk_box_pack_start(GTK_BOX(arrows), arrow("pan-up-symbolic", G_CALLBACK(on_up), c), TRUE, TRUE,
                      0);
+  gtk_box_pack_start(GTK_BOX(arrows), arrow("pan-down-symbolic", G_CALLBACK(on_down), c), TRUE,
+                     TRUE, 0);
   c->widget = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
   gtk_box_pack_start(GTK_BOX(c->widget), c->entry, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(c->widget), arrows, FALSE, FALSE, 0);
@@ -111,7 +116,9 @@ std::unique_ptr<Control::Impl> make_spin(Window& parent, Geometry g, int minimum
 SpinEdit::SpinEdit(Window& parent, Geometry g, int minimum)
     : Control(make_spin(parent, g, minimum)) {}
 
-std::string SpinEdit::text() const { return gtk_entry_get_text(GTK_ENTRY(impl_->entry)); }
+std::string SpinEdit::text() const {
+  return gtk_entry_get_text(GTK_ENTRY(impl_->entry));
+}
 
 // Text set by the program is taken as it is.
 void SpinEdit::set_text(const std::string& text) {

@@ -20,9 +20,13 @@ gboolean on_timeout(gpointer data) {
 Timer::Timer(int period_ms, std::function<void()> on_tick)
     : impl_(std::make_unique<Impl>(Impl{period_ms, std::move(on_tick)})) {}
 
-Timer::~Timer() { set_enabled(false); }
+Timer::~Timer() {
+  set_enabled(false);
+}
 
-bool Timer::enabled() const { return impl_->source != 0; }
+bool Timer::enabled() const {
+  return impl_->source != 0;
+}
 
 void Timer::set_enabled(bool on) {
   if (on && !impl_->source) {

@@ -15,7 +15,8 @@ gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
       GList* all = gtk_window_list_toplevels();
       bool modal_open = false;
       for (GList* l = all; l; l = l->next)
-        if (gtk_window_get_modal(GTK_WINDOW(l->data)) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
+        if (gtk_window_get_modal(GTK_WINDOW(l->data)) &&
+            gtk_widget_get_visible(GTK_WIDGET(l->data)))
           modal_open = true;
       g_list_free(all);
       if (modal_open) return TRUE;
@@ -65,13 +66,17 @@ Window::~Window() {
   g_object_unref(impl_->window);
 }
 
-std::string Window::title() const { return gtk_window_get_title(GTK_WINDOW(impl_->window)); }
+std::string Window::title() const {
+  return gtk_window_get_title(GTK_WINDOW(impl_->window));
+}
 
 void Window::set_title(const std::string& title) {
   gtk_window_set_title(GTK_WINDOW(impl_->window), title.c_str());
 }
 
-void Window::on_show(std::function<void()> handler) { impl_->on_show = std::move(handler); }
+void Window::on_show(std::function<void()> handler) {
+  impl_->on_show = std::move(handler);
+}
 
 void Window::show_modal() {
   Impl& w = *impl_;
@@ -93,7 +98,9 @@ void Window::end_modal() {
   if (impl_->modal_loop) g_main_loop_quit(impl_->modal_loop);
 }
 
-bool Window::visible() const { return gtk_widget_get_visible(impl_->window); }
+bool Window::visible() const {
+  return gtk_widget_get_visible(impl_->window);
+}
 
 // The frame's rectangle once the window manager has framed the window, else the client
 // area's, as no frame is known yet.
@@ -122,7 +129,9 @@ void Window::move(int left, int top) {
 
 namespace gtk {
 
-Window* main_window() { return g_main_window; }
+Window* main_window() {
+  return g_main_window;
+}
 
 void place(Window& parent, GtkWidget* widget, Geometry g, bool takes_focus) {
   Window::Impl& w = parent.impl();
@@ -144,7 +153,8 @@ void place(Window& parent, GtkWidget* widget, Geometry g, bool takes_focus) {
 
 void set_font(GtkWidget* widget, int font_height) {
   if (font_height == kDefaultFontHeight) return;
-  const std::string css = "* { font-size: " + std::to_string(font_height < 0 ? -font_height : font_height) + "px; }";
+  const std::string css =
+      "* { font-size: " + std::to_string(font_height < 0 ? -font_height : font_height) + "px; }";
   GtkCssProvider* provider = gtk_css_provider_new();
   gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
   gtk_style_context_add_provider(gtk_widget_get_style_context(widget), GTK_STYLE_PROVIDER(provider),

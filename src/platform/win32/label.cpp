@@ -20,8 +20,9 @@ struct LabelImpl : Control::Impl {
     RECT r;
     GetClientRect(to, &r);
     // The parent chooses the background and text colours, as for any static control.
-    const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
-        GetParent(to), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(to)));
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(to), WM_CTLCOLORSTATIC,
+                                                             reinterpret_cast<WPARAM>(dc),
+                                                             reinterpret_cast<LPARAM>(to)));
     FillRect(dc, &r, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
     const HGDIOBJ old = SelectObject(dc, win32::font(font_height));
     SetBkMode(dc, TRANSPARENT);

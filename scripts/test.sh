@@ -3,7 +3,8 @@
 #   1. the Linux suite built with AddressSanitizer and UBSan, under Xvfb;
 #   2. the threaded tests again under ThreadSanitizer;
 #   3. the unmodified release binary, black-box, in a network namespace;
-#   4. the Windows build, cross-compiled, with its tests under Wine (when present).
+#   4. the Windows build, cross-compiled, with its tests under Wine;
+#   5. a short run of each fuzz target (FUZZ_SECONDS, default 60, each).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=scripts/packages.sh
@@ -46,5 +47,8 @@ step "Windows build, cross-compiled, tested under Wine"
 cmake -S "$ROOT" -B "$BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$BUILD/win" -j"$JOBS" >/dev/null
 bash "$ROOT/tests/win/run_wine_tests.sh" "$BUILD/win"
+
+step "short fuzz runs"
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash "$ROOT/fuzz/run.sh" "$BUILD/fuzz"
 
 step "all tests passed"

@@ -28,8 +28,9 @@ std::optional<std::string> get(std::string_view text, std::string_view section,
 // is added after the last non-blank line of its section, a missing section is added at the
 // end. Added lines end in CR LF. A value that would not read back as it is (blanks at
 // either end, or surrounding quotes) is written inside double quotes. Nothing when the
-// names are empty or contain a line break, NUL, "[" or "]" (the key also "="), or the
-// value contains a line break or NUL.
+// names are empty or contain a line break, NUL, "[" or "]" (the key also "=", or a
+// leading ";", which would read back as a comment), or the value contains a line break or
+// NUL.
 std::optional<std::string> set(std::string_view text, std::string_view section,
                                std::string_view key, std::string_view value);
 

@@ -43,67 +43,24 @@ LOOKUPS=${LOOKUPS:-50}
 RUNS=${RUNS:-10}
 URL_A='http://checkip.dyndns.org/Current%20IP%20Check.htm'
 
-cannot_run() {
-  echo "SKIP: $1"
-  exit 77
-}
-[[ $(id -u) == 0 ]] || cannot_run "needs root for network namespaces"
-ip netns list >/dev/null 2>&1 || cannot_run "'ip netns' is not available"
-for tool in Xvfb xclip curl; do command -v "$tool" >/dev/null || cannot_run "$tool is not installed"; done
+ROOT=$(cd "$(dirname "$(realpath "$0")")/.." && pwd)
+# shellcheck source=tests/support/netns.sh
+. "$ROOT/tests/support/netns.sh"
+
+need_netns Xvfb xclip curl
 for f in "$PROG" "$ECHO_SERVER" "$DRIVER" "$BARE" "$WATCH"; do
-  [[ -x $f ]] || cannot_run "$f is missing (build the bench targets)"
+  [[ -x $f ]] || skip "$f is missing (build the bench targets)"
 done
 
-HOST=$(hostname)
-NS=addrova-bench-$$-$RANDOM
 WORK=$(mktemp -d /tmp/addrova-bench-XXXXXX)
-PIDS=()
-NS_CREATED=0
-DISPLAY_NUM=
-
-cleanup() {
-  local pid
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  if ((NS_CREATED)); then
-    for pid in $(ip netns pids "$NS" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
-    ip netns delete "$NS" 2>/dev/null
-  fi
-  rm -rf "/etc/netns/$NS" "$WORK"
-}
-trap cleanup EXIT
+trap 'netns_cleanup; rm -rf "$WORK"' EXIT
 trap 'exit 1' INT TERM HUP
-
-in_ns() { ip netns exec "$NS" "$@"; }
-# For `bg_in_ns … &`: the background subshell becomes the command, so $! is its process id.
-bg_in_ns() { exec ip netns exec "$NS" "$@"; }
-on_display() { in_ns env DISPLAY=":$DISPLAY_NUM" "$@"; }
-
-wait_for() {
-  local deadline=$(($(date +%s%N) + $1 * 1000000000))
-  shift
-  until "$@"; do
-    (($(date +%s%N) < deadline)) || return 1
-    sleep 0.01
-  done
-}
-
-median() {
-  sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "nan" }'; }
 
 verdict() { awk -v r="$1" -v g="$2" 'BEGIN { print (r != "nan" && r <= g) ? "meets the goal" : "MISSES the goal" }'; }
 
 # ---- setup -------------------------------------------------------------------------------
 
-ip netns add "$NS" || cannot_run "cannot create a network namespace"
-NS_CREATED=1
-mkdir -p "/etc/netns/$NS"
-printf '127.0.0.1 localhost\n127.0.0.1 checkip.dyndns.org checkip.dyndns.com %s\n' "$HOST" \
-  >"/etc/netns/$NS/hosts"
-in_ns ip link set lo up
+netns_create "addrova-bench-$$-$RANDOM" || skip "cannot create a network namespace"
 # Private copies, so that no Addrova.ini beside the build's binaries changes the behaviour.
 mkdir -p "$WORK/app"
 cp "$PROG" "$WORK/app/Addrova"
@@ -111,25 +68,8 @@ cp "$DRIVER" "$WORK/app/lookup_driver"
 PROG=$WORK/app/Addrova
 DRIVER=$WORK/app/lookup_driver
 
-bg_in_ns "$ECHO_SERVER" --port 80 --bind 127.0.0.1 --ready-file "$WORK/ready" \
-  >"$WORK/echo_server.out" 2>&1 &
-PIDS+=($!)
-wait_for 5 test -s "$WORK/ready" || { echo "echo_server did not start: $(cat "$WORK/echo_server.out")"; exit 1; }
-
-for ((n = 90; n < 190; n++)); do
-  [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-  DISPLAY_NUM=$n
-  bg_in_ns Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.out" 2>&1 &
-  xvfb_pid=$!
-  if wait_for 10 test -S "/tmp/.X11-unix/X$n" && sleep 0.2 && kill -0 "$xvfb_pid" 2>/dev/null; then
-    PIDS+=("$xvfb_pid")
-    break
-  fi
-  kill "$xvfb_pid" 2>/dev/null
-  wait "$xvfb_pid" 2>/dev/null
-  DISPLAY_NUM=
-done
-[[ -n $DISPLAY_NUM ]] || { echo "Xvfb did not start: $(cat "$WORK/xvfb.out")"; exit 1; }
+start_echo_server --mode echo || { echo "echo_server did not start: $(cat "$WORK/echo_server.out")"; exit 1; }
+start_ns_xvfb || { echo "Xvfb did not start: $(cat "$WORK/xvfb.out")"; exit 1; }
 echo "namespace $NS, display :$DISPLAY_NUM, $(nproc) CPUs, LOOKUPS=$LOOKUPS RUNS=$RUNS"
 
 # ---- (a) request → clipboard ----------------------------------------------------------
@@ -165,9 +105,9 @@ program_run() {
   t_clip=$(sed -n '2p' "$WORK/watch.out")
   sleep 0.3
   local hwm
-  hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$prog_pid/status" 2>/dev/null)
+  hwm=$(proc_status "$prog_pid" VmHWM)
   local clip
-  clip=$(on_display xclip -selection clipboard -o 2>/dev/null)
+  clip=$(clipboard)
   kill "$prog_pid" 2>/dev/null
   wait "$prog_pid" 2>/dev/null
   if [[ -z $t_clip || $clip != 127.0.0.1 ]]; then

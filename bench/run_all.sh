@@ -54,6 +54,10 @@
 set -u
 
 ROOT=$(cd "$(dirname "$(realpath "$0")")/.." && pwd)
+# shellcheck source=tests/support/netns.sh
+. "$ROOT/tests/support/netns.sh"
+# shellcheck source=tests/support/wine_prefix.sh
+. "$ROOT/tests/support/wine_prefix.sh"
 LINUX_BUILD=
 WIN_BUILD=
 BENCH_WIN_BUILD=
@@ -71,56 +75,25 @@ IDLE_SECONDS=${IDLE_SECONDS:-60}
   { echo "WINE_RUNS and IDLE_SECONDS must be positive integers" >&2; exit 2; }
 TOOLCHAIN=$ROOT/cmake/mingw-w64.cmake
 
-skip() {
-  echo "SKIP: $1"
-  exit 77
-}
 [[ $(id -u) == 0 ]] || skip "needs root (network namespaces, packages)"
 ip netns list >/dev/null 2>&1 || skip "'ip netns' is not available"
 
-HOST=$(hostname)
 WORK=$(mktemp -d /tmp/addrova-runall-XXXXXX)
-NS=
-DISPLAY_NUM=
-PIDS=()
 WINE_ENV=()
 FAILED=()
 
 cleanup() {
-  local pid
   if [[ -n $NS && ${#WINE_ENV[@]} -gt 0 && -d $WORK/prefix ]]; then
     # This run's own prefix and its server, nothing else.
     timeout 20 ip netns exec "$NS" "${WINE_ENV[@]}" wineserver -k 2>/dev/null
   fi
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  if [[ -n $NS ]]; then
-    # Anything still running in the namespace was started from here.
-    for pid in $(ip netns pids "$NS" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
-    ip netns delete "$NS" 2>/dev/null
-    rm -rf "/etc/netns/$NS"
-  fi
+  netns_cleanup
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 note() { printf '\n== %s\n' "$*"; }
-
-wait_for() {
-  local deadline=$(($(date +%s%N) + $1 * 1000000000))
-  shift
-  until "$@"; do
-    (($(date +%s%N) < deadline)) || return 1
-    sleep 0.01
-  done
-}
-
-median() {
-  sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && a != "nan" && b + 0 > 0) printf "%.2f", a / b; else print "nan" }'; }
 
 # verdict VALUE GOAL: "meets" when VALUE ≤ GOAL, "MISSES" when over, "SKIP" without a value.
 verdict() {
@@ -197,71 +170,24 @@ WATCH=$LINUX_BUILD/bench/clip_watch
 
 # ---- a namespace and display of this script's own (idle fallback, Wine) --------------------
 
-in_ns() { ip netns exec "$NS" "$@"; }
-# For `bg_in_ns … &`: the background subshell becomes the command, so $! is its process id.
-bg_in_ns() { exec ip netns exec "$NS" "$@"; }
-on_display() { in_ns env DISPLAY=":$DISPLAY_NUM" "$@"; }
-
 # Namespace with the hosts file, echo_server on 127.0.0.1:80, and Xvfb; once.
 setup_ns() {
   [[ -n $DISPLAY_NUM ]] && return 0
   [[ -x $ECHO_SERVER ]] || { echo "$ECHO_SERVER is missing"; return 1; }
   command -v Xvfb >/dev/null || { echo "Xvfb is not installed"; return 1; }
-  NS=addrova-runall-$$-$RANDOM
-  ip netns add "$NS" || { NS=; echo "cannot create a network namespace"; return 1; }
-  mkdir -p "/etc/netns/$NS"
-  printf '127.0.0.1 localhost\n127.0.0.1 checkip.dyndns.org checkip.dyndns.com %s\n' "$HOST" \
-    >"/etc/netns/$NS/hosts"
+  netns_create "addrova-runall-$$-$RANDOM" || { echo "cannot create a network namespace"; return 1; }
   printf 'hosts: files\n' >"/etc/netns/$NS/nsswitch.conf"
-  in_ns ip link set lo up
-  : >"$WORK/requests.log"
-  bg_in_ns "$ECHO_SERVER" --port 80 --bind 127.0.0.1 --mode echo --ready-file "$WORK/ready" \
-    --log "$WORK/requests.log" >"$WORK/echo_server.out" 2>&1 &
-  PIDS+=($!)
-  wait_for 5 test -s "$WORK/ready" || { echo "echo_server did not start: $(cat "$WORK/echo_server.out")"; return 1; }
-  local n xvfb_pid
-  for ((n = 90; n < 190; n++)); do
-    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-    bg_in_ns Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.out" 2>&1 &
-    xvfb_pid=$!
-    if wait_for 10 test -S "/tmp/.X11-unix/X$n" && sleep 0.2 && kill -0 "$xvfb_pid" 2>/dev/null; then
-      PIDS+=("$xvfb_pid")
-      DISPLAY_NUM=$n
-      return 0
-    fi
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  done
-  echo "Xvfb did not start: $(cat "$WORK/xvfb.out")"
-  return 1
+  start_echo_server --mode echo ||
+    { echo "echo_server did not start: $(cat "$WORK/echo_server.out")"; return 1; }
+  start_ns_xvfb || { echo "Xvfb did not start: $(cat "$WORK/xvfb.out")"; return 1; }
 }
 
 # utime + stime of a process in ms (all its threads, dead ones included).
 cpu_ms() {
   local tick
   tick=$(getconf CLK_TCK)
-  sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | awk -v t="$tick" '{ print ($12 + $13) * 1000 / t }'
+  cpu_ticks "$1" | awk -v t="$tick" '{ print $1 * 1000 / t }'
 }
-
-# "<tid> <scheduler run ns> <context switches>" for every thread of a process alive now;
-# finer than the clock ticks of cpu_ms.
-threads() {
-  local t run sw
-  for t in /proc/"$1"/task/*; do
-    read -r run _ <"$t/schedstat" 2>/dev/null || continue
-    sw=$(awk '/^(non)?voluntary_ctxt_switches:/ { s += $2 } END { print s + 0 }' "$t/status" 2>/dev/null)
-    echo "${t##*/} $run $sw"
-  done
-}
-
-# threads_diff BEFORE AFTER: "<run ms> <wakeups> <threads>" of the threads in both files.
-threads_diff() {
-  awk 'NR == FNR { run[$1] = $2; sw[$1] = $3; next }
-    $1 in run { r += $2 - run[$1]; w += $3 - sw[$1]; n++ }
-    END { printf "%.3f %d %d\n", r / 1e6, w, n }' "$1" "$2"
-}
-
-clip_is_address() { [[ $(on_display timeout 5 xclip -selection clipboard -o 2>/dev/null) == 127.0.0.1 ]]; }
 
 # ---- lookup, start-up and memory on Linux (lookup_bench.sh) ----------------------------
 
@@ -363,7 +289,7 @@ wine_program_run() {
   wait "$watch_pid"
   local t_clip clip idle=""
   t_clip=$(sed -n '2p' "$WORK/watch.out")
-  clip=$(on_display timeout 5 xclip -selection clipboard -o 2>/dev/null)
+  clip=$(clipboard)
   if [[ -n ${1:-} && -n $t_clip ]]; then
     sleep 1
     local server_pid p r0 r1 c0 c1 s0 s1
@@ -420,25 +346,13 @@ wine_section() {
   [[ -x $WATCH ]] || { echo "$WATCH is missing"; return 1; }
   setup_ns || return 1
 
-  # A Japanese locale gives Wine the ANSI code page 932 and Japanese font defaults.
-  if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 2>/dev/null || true
-  fi
-  local lang=C.UTF-8
-  locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' && lang=ja_JP.UTF-8
-  WINE_ENV=(env -u LC_ALL -u LC_CTYPE LANG="$lang" WINEPREFIX="$WORK/prefix"
+  make_ja_locale
+  local lang WINEPREFIX=$WORK/prefix t_prefix
+  lang=$(wine_lang)
+  WINE_ENV=(env -u LC_ALL -u LC_CTYPE LANG="$lang" WINEPREFIX="$WINEPREFIX"
     WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all DISPLAY=":$DISPLAY_NUM")
-  local t_prefix
   t_prefix=$(date +%s)
-  timeout 300 ip netns exec "$NS" "${WINE_ENV[@]}" wineboot -i >"$WORK/wineboot.log" 2>&1
-  in_ns "${WINE_ENV[@]}" wineserver -w
-  in_ns "${WINE_ENV[@]}" wine reg add \
-    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-    /v Tahoma /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK JP' /f >/dev/null 2>&1
-  in_ns "${WINE_ENV[@]}" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
-    >/dev/null 2>&1
-  in_ns "${WINE_ENV[@]}" wineserver -w
-  cp /usr/share/wine/fonts/{tahoma,tahomabd,marlett}.ttf "$WORK/prefix/drive_c/windows/Fonts/" 2>/dev/null
+  wine_prefix_setup ip netns exec "$NS" "${WINE_ENV[@]}"
   # The warm server: started now in the namespace (it creates the programs' sockets) and
   # kept running until the end.
   in_ns "${WINE_ENV[@]}" wineserver -p || { echo "cannot start the wineserver"; return 1; }

@@ -32,6 +32,11 @@ PROG=$(realpath "$PROG")
 ECHO_SERVER=$(realpath "$ECHO_SERVER")
 CLOSE_WINDOW=$(realpath "${3:-$(dirname "$ECHO_SERVER")/close_window}")
 
+ROOT=$(cd "$(dirname "$(realpath "$0")")/.." && pwd)
+# shellcheck source=tests/support/netns.sh
+. "$ROOT/tests/support/netns.sh"
+
+# Stricter than the shared one: under CI a missing tool is a failure.
 skip() {
   if [[ ${CI:-} == true ]]; then
     echo "FAIL: $1 (CI=true: not skipping)"
@@ -41,116 +46,25 @@ skip() {
   exit 77
 }
 
-[[ $(id -u) == 0 ]] || skip "needs root for network namespaces"
-ip netns list >/dev/null 2>&1 || skip "'ip netns' is not available"
-for tool in Xvfb xclip xdotool realpath; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
+need_netns Xvfb xclip xdotool realpath
 [[ -x $PROG ]] || { echo "FAIL: $PROG is not an executable"; exit 1; }
 [[ -x $ECHO_SERVER ]] || { echo "FAIL: $ECHO_SERVER is not an executable"; exit 1; }
 
-HOST=$(hostname)
-NS=addrova-bb-$$-$RANDOM
 WORK=$(mktemp -d /tmp/addrova-blackbox-XXXXXX)
-TARGET_A='/Current%20IP%20Check.htm'
-TARGET_B='/ip.php'
-FAILURES=0
-PIDS=()  # every process this script started, stopped by id on exit
-NS_CREATED=0
-ECHO_PID=
-XVFB_PID=
-DISPLAY_NUM=
-
-cleanup() {
-  local pid
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  if ((NS_CREATED)); then
-    # Anything still running in the namespace was started from here.
-    for pid in $(ip netns pids "$NS" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
-    ip netns delete "$NS" 2>/dev/null
-  fi
-  rm -rf "/etc/netns/$NS" "$WORK"
-}
-trap cleanup EXIT
+trap 'netns_cleanup; rm -rf "$WORK"' EXIT
 trap 'exit 1' INT TERM HUP
-
-fail() {
-  echo "FAIL: $*"
-  FAILURES=$((FAILURES + 1))
-}
-
-in_ns() { ip netns exec "$NS" "$@"; }
-# For `bg_in_ns … &`: the background subshell becomes the command, so $! is its process id.
-bg_in_ns() { exec ip netns exec "$NS" "$@"; }
 
 now() { echo "$EPOCHREALTIME"; }
 
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 
-# waits up to $1 seconds for the command to succeed
-wait_for() {
-  local deadline=$(($(date +%s%N) + ${1%.*} * 1000000000))
-  shift
-  until "$@"; do
-    (($(date +%s%N) < deadline)) || return 1
-    sleep 0.02
-  done
-}
-
-write_hosts() {
-  local a_address=$1
-  # Written in place: every `ip netns exec` binds this file over /etc/hosts.
-  printf '127.0.0.1 localhost\n%s checkip.dyndns.org\n127.0.0.1 checkip.dyndns.com\n127.0.0.1 %s\n' \
-    "$a_address" "$HOST" >"/etc/netns/$NS/hosts"
-}
-
-start_echo_server() {
-  stop_echo_server
-  rm -f "$WORK/ready" "$WORK/requests.log"
-  : >"$WORK/requests.log"
-  bg_in_ns "$ECHO_SERVER" --port 80 --bind 127.0.0.1 --ready-file "$WORK/ready" \
-    --log "$WORK/requests.log" "$@" >"$WORK/echo_server.out" 2>&1 &
-  ECHO_PID=$!
-  PIDS+=("$ECHO_PID")
-  wait_for 5 test -s "$WORK/ready" || {
+# echo_server for one case, with the case's options
+serve() {
+  start_echo_server "$@" || {
     echo "FAIL: echo_server did not start: $(cat "$WORK/echo_server.out")"
     exit 1
   }
 }
-
-stop_echo_server() {
-  if [[ -n $ECHO_PID ]]; then
-    kill "$ECHO_PID" 2>/dev/null
-    wait "$ECHO_PID" 2>/dev/null
-    ECHO_PID=
-  fi
-}
-
-requests_for() { grep -cF " GET $1 " "$WORK/requests.log"; }
-
-x_ready() { in_ns env DISPLAY=":$DISPLAY_NUM" xdotool getdisplaygeometry >/dev/null 2>&1; }
-
-start_xvfb() {
-  local n
-  for ((n = 90; n < 190; n++)); do
-    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-    DISPLAY_NUM=$n
-    bg_in_ns Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.out" 2>&1 &
-    XVFB_PID=$!
-    if wait_for 10 x_ready; then
-      PIDS+=("$XVFB_PID")
-      return 0
-    fi
-    # Somebody else took the number in the meantime; try the next one.
-    kill "$XVFB_PID" 2>/dev/null
-    wait "$XVFB_PID" 2>/dev/null
-  done
-  echo "FAIL: Xvfb did not start: $(cat "$WORK/xvfb.out")"
-  exit 1
-}
-
-clipboard() { in_ns env DISPLAY=":$DISPLAY_NUM" xclip -selection clipboard -o 2>/dev/null; }
 
 # Starts the program in the namespace on the test display; its start time goes to
 # $WORK/t0, taken just before the exec.
@@ -195,8 +109,8 @@ await_clipboard() {
 
 window_title() {
   local id
-  id=$(in_ns env DISPLAY=":$DISPLAY_NUM" xdotool search --name '^Addrova : ' 2>/dev/null | head -n1)
-  [[ -n $id ]] && in_ns env DISPLAY=":$DISPLAY_NUM" xdotool getwindowname "$id"
+  id=$(on_display xdotool search --name '^Addrova : ' 2>/dev/null | head -n1)
+  [[ -n $id ]] && on_display xdotool getwindowname "$id"
 }
 
 # ---- cases -------------------------------------------------------------------------------
@@ -204,7 +118,7 @@ window_title() {
 case_both_endpoints_up() {
   echo "== case 1: both endpoints up"
   write_hosts 127.0.0.1
-  start_echo_server --mode echo
+  serve --mode echo
   start_program "$PROG"
   if await_clipboard 127.0.0.1 2; then
     echo "  clipboard '127.0.0.1' after ${CLIP_SECONDS} s"
@@ -231,7 +145,7 @@ case_both_endpoints_up() {
 case_endpoint_a_down() {
   echo "== case 2a: endpoint A answers 500"
   write_hosts 127.0.0.1
-  start_echo_server --mode echo --route "$TARGET_A=status500"
+  serve --mode echo --route "$TARGET_A=status500"
   start_program "$PROG"
   if await_clipboard 127.0.0.1 5; then
     echo "  clipboard '127.0.0.1' after ${CLIP_SECONDS} s"
@@ -246,7 +160,7 @@ case_endpoint_a_down() {
 
   echo "== case 2b: endpoint A's host refuses connections"
   write_hosts 127.0.0.2  # nothing listens there
-  start_echo_server --mode echo
+  serve --mode echo
   start_program "$PROG"
   if await_clipboard 127.0.0.1 5; then
     echo "  clipboard '127.0.0.1' after ${CLIP_SECONDS} s"
@@ -268,7 +182,7 @@ case_settings_timer_and_file() {
   printf '[SETTING]\r\nTIMER=1\r\nTIMER_SEC=1\r\nFILESAVE=1\r\nFILEPATH=%s\r\n' "$out" \
     >"$app/Addrova.ini"
   write_hosts 127.0.0.1
-  start_echo_server --mode echo
+  serve --mode echo
   start_program "$app/Addrova"
   local t0
   t0=$(cat "$WORK/t0")
@@ -286,18 +200,22 @@ case_settings_timer_and_file() {
   stop_program
 }
 
+# Conditions for wait_for, evaluated afresh on every poll.
+window_shown() { [[ -n $(window_id) ]]; }
+a_requested() { (($(requests_for "$TARGET_A") >= 1)); }
+
 case_close_while_busy() {
   echo "== case 4: closing the window while a lookup hangs"
   write_hosts 127.0.0.1
-  start_echo_server --mode silent
+  serve --mode silent
   start_program "$PROG"
   local id=
-  wait_for 5 test -n "$(in_ns env DISPLAY=":$DISPLAY_NUM" xdotool search --onlyvisible --name '^Addrova' 2>/dev/null)"
-  id=$(in_ns env DISPLAY=":$DISPLAY_NUM" xdotool search --onlyvisible --name '^Addrova' 2>/dev/null | head -n1)
-  wait_for 5 test "$(requests_for "$TARGET_A")" -ge 1 || fail "case 4: no request reached the server"
+  wait_for 5 window_shown
+  id=$(window_id)
+  wait_for 5 a_requested || fail "case 4: no request reached the server"
   local t0 status
   t0=$(now)
-  in_ns env DISPLAY=":$DISPLAY_NUM" "$CLOSE_WINDOW" "$id"
+  on_display "$CLOSE_WINDOW" "$id"
   if wait_for 2 bash -c "! kill -0 $PROG_PID 2>/dev/null"; then
     wait "$PROG_PID"
     status=$?
@@ -311,12 +229,8 @@ case_close_while_busy() {
 
 # ---- setup -------------------------------------------------------------------------------
 
-ip netns add "$NS" || skip "cannot create a network namespace"
-NS_CREATED=1
-mkdir -p "/etc/netns/$NS"
-write_hosts 127.0.0.1
-in_ns ip link set lo up
-start_xvfb
+netns_create "addrova-bb-$$-$RANDOM" || skip "cannot create a network namespace"
+start_ns_xvfb || { echo "FAIL: Xvfb did not start: $(cat "$WORK/xvfb.out")"; exit 1; }
 echo "namespace $NS, display :$DISPLAY_NUM, host name $HOST"
 
 case_both_endpoints_up

@@ -44,24 +44,19 @@ if [[ -z $BUILD || ! $LOOKUPS =~ ^[1-9][0-9]*$ ]]; then
 fi
 BUILD=$(realpath "$BUILD")
 HERE=$(dirname "$(realpath "$0")")
+ROOT=$(realpath "$HERE/../..")
 PROG=$BUILD/Addrova
 ECHO_SERVER=$BUILD/tests/echo_server
 CLOSE_WINDOW=$BUILD/tests/close_window
 SUPP=${SOAK_LSAN_SUPP:-$HERE/lsan.supp}
 SRC_ROOT=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$BUILD/CMakeCache.txt" 2>/dev/null)
-[[ -n $SRC_ROOT ]] || SRC_ROOT=$(realpath "$HERE/../..")
+[[ -n $SRC_ROOT ]] || SRC_ROOT=$ROOT
 FD_TOLERANCE=1
 RSS_BOUND_KB=2048
-TARGET_A='/Current%20IP%20Check.htm'
-TARGET_B='/ip.php'
+# shellcheck source=tests/support/netns.sh
+. "$ROOT/tests/support/netns.sh"
 
-skip() {
-  echo "SKIP: $1"
-  exit 77
-}
-[[ $(id -u) == 0 ]] || skip "needs root for network namespaces"
-ip netns list >/dev/null 2>&1 || skip "'ip netns' is not available"
-for tool in Xvfb xdotool xclip; do command -v "$tool" >/dev/null || skip "$tool is not installed"; done
+need_netns Xvfb xdotool xclip
 for f in "$PROG" "$ECHO_SERVER" "$CLOSE_WINDOW"; do
   [[ -x $f ]] || { echo "FAIL: $f is missing"; exit 1; }
 done
@@ -73,77 +68,25 @@ if ((ASAN)) && [[ ! -r $SUPP ]]; then
   exit 1
 fi
 
-HOST=$(hostname)
-NS=addrova-soak-$$-$RANDOM
 WORK=$(mktemp -d /tmp/addrova-soak-XXXXXX)
-PIDS=()
-NS_CREATED=0
-DISPLAY_NUM=
 PROG_PID=
 
 cleanup() {
-  local pid
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  if ((NS_CREATED)); then
-    for pid in $(ip netns pids "$NS" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
-    ip netns delete "$NS" 2>/dev/null
-  fi
-  rm -rf "/etc/netns/$NS"
+  netns_cleanup
   if [[ ${SOAK_KEEP:-0} == 1 ]]; then echo "work directory kept: $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-in_ns() { ip netns exec "$NS" "$@"; }
-# For `bg_in_ns … &`: the background subshell becomes the command, so $! is its process id.
-bg_in_ns() { exec ip netns exec "$NS" "$@"; }
-on_display() { in_ns env DISPLAY=":$DISPLAY_NUM" "$@"; }
-
-wait_for() {
-  local deadline=$(($(date +%s%N) + $1 * 1000000000))
-  shift
-  until "$@"; do
-    (($(date +%s%N) < deadline)) || return 1
-    sleep 0.05
-  done
-}
-
-requests_for() { grep -cF " GET $1 " "$WORK/requests.log"; }
-lookups_done() { requests_for "$TARGET_A"; }
-alive() { kill -0 "$PROG_PID" 2>/dev/null; }
 # The program itself, not yet the `ip netns exec` or `env` that precede its exec.
 exec_done() { [[ $(readlink "/proc/$PROG_PID/exe" 2>/dev/null) == "$WORK/app/Addrova" ]]; }
 
 # ---- setup -------------------------------------------------------------------------------
 
-ip netns add "$NS" || skip "cannot create a network namespace"
-NS_CREATED=1
-mkdir -p "/etc/netns/$NS"
-printf '127.0.0.1 localhost\n127.0.0.1 checkip.dyndns.org\n127.0.0.1 checkip.dyndns.com\n127.0.0.1 %s\n' \
-  "$HOST" >"/etc/netns/$NS/hosts"
-in_ns ip link set lo up
-
-: >"$WORK/requests.log"
-bg_in_ns "$ECHO_SERVER" --port 80 --bind 127.0.0.1 --mode echo --ready-file "$WORK/ready" \
-  --log "$WORK/requests.log" >"$WORK/echo_server.out" 2>&1 &
-PIDS+=($!)
-wait_for 5 test -s "$WORK/ready" || { echo "FAIL: echo_server did not start: $(cat "$WORK/echo_server.out")"; exit 1; }
-
-for ((n = 90; n < 190; n++)); do
-  [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-  DISPLAY_NUM=$n
-  bg_in_ns Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.out" 2>&1 &
-  xvfb_pid=$!
-  if wait_for 10 on_display xdotool getdisplaygeometry >/dev/null 2>&1; then
-    PIDS+=("$xvfb_pid")
-    break
-  fi
-  kill "$xvfb_pid" 2>/dev/null
-  wait "$xvfb_pid" 2>/dev/null
-  DISPLAY_NUM=
-done
-[[ -n $DISPLAY_NUM ]] || { echo "FAIL: Xvfb did not start: $(cat "$WORK/xvfb.out")"; exit 1; }
+netns_create "addrova-soak-$$-$RANDOM" || skip "cannot create a network namespace"
+start_echo_server --mode echo ||
+  { echo "FAIL: echo_server did not start: $(cat "$WORK/echo_server.out")"; exit 1; }
+start_ns_xvfb || { echo "FAIL: Xvfb did not start: $(cat "$WORK/xvfb.out")"; exit 1; }
 
 mkdir -p "$WORK/app"
 cp "$PROG" "$WORK/app/Addrova"
@@ -172,51 +115,26 @@ wait_for 10 exec_done || { echo "FAIL: the program did not start"; exit 1; }
 # sample LOOKUPS: appends "lookups fds rss_kB threads" and prints it
 sample() {
   local fds rss threads
-  fds=$(find "/proc/$PROG_PID/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l)
-  rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$PROG_PID/status" 2>/dev/null)
-  threads=$(awk '/^Threads:/ { print $2 }' "/proc/$PROG_PID/status" 2>/dev/null)
+  fds=$(open_fds "$PROG_PID")
+  rss=$(proc_status "$PROG_PID" VmRSS)
+  threads=$(proc_status "$PROG_PID" Threads)
   [[ -n $rss ]] || return 1
   echo "$1 $fds $rss $threads" >>"$WORK/samples"
   printf '  after %5d lookups: %3d fds, VmRSS %7d kB, %2d threads  (%s)\n' \
     "$1" "$fds" "$rss" "$threads" "$(date +%T)"
 }
 
-# Waits until the request log shows $1 lookups; fails when none came for 15 s.
-await_lookups() {
-  local want=$1 seen last=-1 last_change
-  last_change=$(date +%s)
-  while :; do
-    seen=$(lookups_done)
-    ((seen >= want)) && return 0
-    alive || { echo "FAIL: the program ended after $seen lookups"; return 1; }
-    if ((seen != last)); then
-      last=$seen
-      last_change=$(date +%s)
-    elif (($(date +%s) - last_change > 15)); then
-      echo "FAIL: lookups stopped at $seen (none for 15 s)"
-      return 1
-    fi
-    sleep 0.2
-  done
-}
-
-FAILURES=0
-fail() {
-  echo "FAIL: $*"
-  FAILURES=$((FAILURES + 1))
-}
-
-await_lookups 1 || exit 1
+await_lookups 1 15 || exit 1
 sleep 0.5
 sample 1 || { echo "FAIL: cannot read /proc/$PROG_PID"; exit 1; }
-clip=$(on_display xclip -selection clipboard -o 2>/dev/null)
+clip=$(clipboard)
 [[ $clip == 127.0.0.1 ]] || fail "after the first lookup the clipboard holds '$clip'"
 
 target=100
 completed=1
 while ((completed < LOOKUPS)); do
   ((target > LOOKUPS)) && target=$LOOKUPS
-  await_lookups "$target" || break
+  await_lookups "$target" 15 || break
   sleep 0.5
   sample "$target" || break
   completed=$target
@@ -227,7 +145,7 @@ T_END=$(date +%s)
 if ((completed < LOOKUPS)); then
   fail "only $completed of $LOOKUPS lookups were reached"
 fi
-clip=$(on_display xclip -selection clipboard -o 2>/dev/null)
+clip=$(clipboard)
 [[ $clip == 127.0.0.1 ]] || fail "at the end the clipboard holds '$clip'"
 if ! cmp -s "$WORK/out.txt" <(printf '127.0.0.1\r\n'); then
   fail "the output file holds $(od -An -c "$WORK/out.txt" 2>&1 | head -2 | tr -s ' \n' ' ')"
@@ -269,7 +187,7 @@ fi
 
 # ---- close through WM_DELETE_WINDOW and the leak check -----------------------------------
 
-wid=$(on_display xdotool search --onlyvisible --name '^Addrova' 2>/dev/null | head -n1)
+wid=$(window_id)
 if [[ -z $wid ]]; then
   fail "no visible window named Addrova to close"
   exit 1

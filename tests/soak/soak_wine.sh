@@ -41,6 +41,7 @@ fi
 WIN_BUILD=$(realpath "$WIN_BUILD")
 LINUX_BUILD=$(realpath "$LINUX_BUILD")
 HERE=$(dirname "$(realpath "$0")")
+ROOT=$(realpath "$HERE/../..")
 EXE=$WIN_BUILD/Addrova.exe
 ECHO_SERVER=$LINUX_BUILD/tests/echo_server
 CLOSE_WINDOW=$LINUX_BUILD/tests/close_window
@@ -50,118 +51,49 @@ HANDLE_TOLERANCE=2
 GUI_TOLERANCE=1
 FD_TOLERANCE=1
 RSS_BOUND_KB=2048
-TARGET_A='/Current%20IP%20Check.htm'
-TARGET_B='/ip.php'
+# shellcheck source=tests/support/netns.sh
+. "$ROOT/tests/support/netns.sh"
+# shellcheck source=tests/support/wine_prefix.sh
+. "$ROOT/tests/support/wine_prefix.sh"
 
-skip() {
-  echo "SKIP: $1"
-  exit 77
-}
-[[ $(id -u) == 0 ]] || skip "needs root for network namespaces"
-ip netns list >/dev/null 2>&1 || skip "'ip netns' is not available"
-for tool in wine wineserver wineboot x86_64-w64-mingw32-gcc Xvfb xdotool xclip; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
+need_netns wine wineserver wineboot x86_64-w64-mingw32-gcc Xvfb xdotool xclip
 [[ -e $EXE ]] || skip "$EXE is missing (cross-build it first)"
 for f in "$ECHO_SERVER" "$CLOSE_WINDOW"; do
   [[ -x $f ]] || { echo "FAIL: $f is missing"; exit 1; }
 done
 
-# A Japanese locale gives Wine the ANSI code page 932 of the program's home market.
-if locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  export LANG=ja_JP.UTF-8
-else
-  export LANG=C.UTF-8
-fi
+LANG=$(wine_lang)
+export LANG
 unset LC_ALL LC_CTYPE
 
-HOST=$(hostname)
-NS=addrova-wsoak-$$-$RANDOM
 WORK=$(mktemp -d /tmp/addrova-wsoak-XXXXXX)
 export WINEPREFIX=$WORK/prefix
 export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installer prompts
 export WINEDEBUG=-all
-PIDS=()
-NS_CREATED=0
-DISPLAY_NUM=
 PROG_PID=
 HELPER_PID=
 
 cleanup() {
-  local pid
   if [[ -n $HELPER_PID ]]; then
     exec {HELPER_IN}>&- 2>/dev/null
   fi
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
   # The wineserver of this script's own prefix, and nothing else.
   if [[ -d $WINEPREFIX ]]; then
     timeout 20 wineserver -k 2>/dev/null
   fi
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  if ((NS_CREATED)); then
-    # Anything still running in the namespace was started from here.
-    for pid in $(ip netns pids "$NS" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
-    ip netns delete "$NS" 2>/dev/null
-  fi
-  rm -rf "/etc/netns/$NS"
+  netns_cleanup
   if [[ ${SOAK_KEEP:-0} == 1 ]]; then echo "work directory kept: $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-in_ns() { ip netns exec "$NS" "$@"; }
-# For `bg_in_ns … &`: the background subshell becomes the command, so $! is its process id.
-bg_in_ns() { exec ip netns exec "$NS" "$@"; }
-on_display() { in_ns env DISPLAY=":$DISPLAY_NUM" "$@"; }
-
-wait_for() {
-  local deadline=$(($(date +%s%N) + $1 * 1000000000))
-  shift
-  until "$@"; do
-    (($(date +%s%N) < deadline)) || return 1
-    sleep 0.1
-  done
-}
-
-requests_for() { grep -cF " GET $1 " "$WORK/requests.log"; }
-lookups_done() { requests_for "$TARGET_A"; }
-
-FAILURES=0
-fail() {
-  echo "FAIL: $*"
-  FAILURES=$((FAILURES + 1))
-}
-
 # ---- namespace, echo server, display ------------------------------------------------------
 
-ip netns add "$NS" || skip "cannot create a network namespace"
-NS_CREATED=1
-mkdir -p "/etc/netns/$NS"
-printf '127.0.0.1 localhost\n127.0.0.1 checkip.dyndns.org\n127.0.0.1 checkip.dyndns.com\n127.0.0.1 %s\n' \
-  "$HOST" >"/etc/netns/$NS/hosts"
+netns_create "addrova-wsoak-$$-$RANDOM" || skip "cannot create a network namespace"
 printf 'hosts: files\n' >"/etc/netns/$NS/nsswitch.conf"
-in_ns ip link set lo up
-
-: >"$WORK/requests.log"
-bg_in_ns "$ECHO_SERVER" --port 80 --bind 127.0.0.1 --mode echo --ready-file "$WORK/ready" \
-  --log "$WORK/requests.log" >"$WORK/echo_server.out" 2>&1 &
-PIDS+=($!)
-wait_for 5 test -s "$WORK/ready" || { echo "FAIL: echo_server did not start: $(cat "$WORK/echo_server.out")"; exit 1; }
-
-for ((n = 90; n < 190; n++)); do
-  [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-  DISPLAY_NUM=$n
-  bg_in_ns Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.out" 2>&1 &
-  xvfb_pid=$!
-  if wait_for 10 on_display xdotool getdisplaygeometry >/dev/null 2>&1; then
-    PIDS+=("$xvfb_pid")
-    break
-  fi
-  kill "$xvfb_pid" 2>/dev/null
-  wait "$xvfb_pid" 2>/dev/null
-  DISPLAY_NUM=
-done
-[[ -n $DISPLAY_NUM ]] || { echo "FAIL: Xvfb did not start: $(cat "$WORK/xvfb.out")"; exit 1; }
+start_echo_server --mode echo ||
+  { echo "FAIL: echo_server did not start: $(cat "$WORK/echo_server.out")"; exit 1; }
+start_ns_xvfb || { echo "FAIL: Xvfb did not start: $(cat "$WORK/xvfb.out")"; exit 1; }
 export DISPLAY=":$DISPLAY_NUM"
 
 # ---- Wine prefix (its wineserver starts inside the namespace) ------------------------------
@@ -169,15 +101,7 @@ export DISPLAY=":$DISPLAY_NUM"
 echo "soak under Wine: $LOOKUPS lookups at interval 0; namespace $NS, display :$DISPLAY_NUM," \
   "$(wine --version 2>/dev/null), LANG=$LANG"
 t_prefix=$(date +%s)
-in_ns wineboot -i >"$WORK/wineboot.log" 2>&1
-in_ns wineserver -w
-# Tahoma falls back to Noto Sans CJK for Japanese text; Wine draws the window frames itself
-# (no window manager on the display). Debian's Wine does not read its own font folder.
-in_ns wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-  /v Tahoma /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK JP' /f >/dev/null 2>&1
-in_ns wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-in_ns wineserver -w
-cp /usr/share/wine/fonts/{tahoma,tahomabd,marlett}.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+wine_prefix_setup ip netns exec "$NS"
 echo "Wine prefix ready after $(($(date +%s) - t_prefix)) s"
 
 x86_64-w64-mingw32-gcc -O2 -Wall -Wextra -o "$WORK/win_handles.exe" "$HELPER_SRC" -lpsapi ||
@@ -210,25 +134,7 @@ find_unix_pid() {
   return 1
 }
 
-await_lookups() {
-  local want=$1 seen last=-1 last_change
-  last_change=$(date +%s)
-  while :; do
-    seen=$(lookups_done)
-    ((seen >= want)) && return 0
-    kill -0 "$PROG_PID" 2>/dev/null || { echo "FAIL: the program ended after $seen lookups"; return 1; }
-    if ((seen != last)); then
-      last=$seen
-      last_change=$(date +%s)
-    elif (($(date +%s) - last_change > 30)); then
-      echo "FAIL: lookups stopped at $seen (none for 30 s)"
-      return 1
-    fi
-    sleep 0.2
-  done
-}
-
-await_lookups 1 || { tail -20 "$WORK/program.log"; exit 1; }
+await_lookups 1 30 || { tail -20 "$WORK/program.log"; exit 1; }
 find_unix_pid || { echo "FAIL: no Linux process runs Addrova.exe"; exit 1; }
 
 # One win_handles.exe for the whole run, asked for a sample through its standard input.
@@ -262,8 +168,8 @@ sample() {
   user=${v[user]:-na}
   [[ $user == na ]] && { user=${v[windows]:-na}; src_u="windows only"; }
   [[ -n $SOURCES ]] || { SOURCES="handles: $src_h; GDI objects: $src_g; USER objects: $src_u"; echo "  ($SOURCES)"; }
-  fds=$(find "/proc/$UNIX_PID/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l)
-  rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$UNIX_PID/status" 2>/dev/null)
+  fds=$(open_fds "$UNIX_PID")
+  rss=$(proc_status "$UNIX_PID" VmRSS)
   [[ -n $rss ]] || return 1
   echo "$1 $handles $gdi $user $fds $rss" >>"$WORK/samples"
   printf '  after %4d lookups: %4s handles, %4s GDI, %4s USER objects; %3d fds, VmRSS %7d kB  (%s)\n' \
@@ -272,14 +178,14 @@ sample() {
 
 sleep 0.5
 sample 1 || exit 1
-clip=$(on_display timeout 5 xclip -selection clipboard -o 2>/dev/null)
+clip=$(clipboard)
 [[ $clip == 127.0.0.1 ]] || fail "after the first lookup the clipboard holds '$clip'"
 
 target=$SAMPLE_EVERY
 completed=1
 while ((completed < LOOKUPS)); do
   ((target > LOOKUPS)) && target=$LOOKUPS
-  await_lookups "$target" || break
+  await_lookups "$target" 30 || break
   sleep 0.5
   sample "$target" || break
   completed=$target
@@ -339,7 +245,7 @@ fi
 exec {HELPER_IN}>&-
 wait "$HELPER_PID" 2>/dev/null
 HELPER_PID=
-wid=$(on_display xdotool search --onlyvisible --name '^Addrova' 2>/dev/null | head -n1)
+wid=$(window_id)
 if [[ -z $wid ]]; then
   fail "no visible window named Addrova to close"
 else

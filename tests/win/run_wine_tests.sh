@@ -8,6 +8,9 @@
 # the main window and the options dialog are saved in DIR as screenshot-wine-main.png and
 # screenshot-wine-options.png. Exits non-zero when anything failed.
 set -uo pipefail
+ROOT=$(cd "$(dirname "$(realpath "$0")")/../.." && pwd)
+# shellcheck source=tests/support/wine_prefix.sh
+. "$ROOT/tests/support/wine_prefix.sh"
 
 build=/work/build-win
 shots=""
@@ -39,16 +42,10 @@ if [ ${#need[@]} -gt 0 ]; then
   note "installing ${need[*]}"
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
 fi
-# A Japanese locale gives Wine the ANSI code page 932 and Japanese font defaults.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 2>/dev/null || true
-fi
-if locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  export LANG=ja_JP.UTF-8
-else
-  export LANG=C.UTF-8
-  note "no Japanese locale: Wine runs with code page 1252"
-fi
+make_ja_locale
+LANG=$(wine_lang)
+export LANG
+[ "$LANG" = ja_JP.UTF-8 ] || note "no Japanese locale: Wine runs with code page 1252"
 unset LC_ALL LC_CTYPE
 
 # ---- Wine prefix and display ---------------------------------------------------------
@@ -84,18 +81,7 @@ export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 
 note "creating the Wine prefix in $WINEPREFIX"
-wineboot -i >"$work/wineboot.log" 2>&1
-wineserver -w
-# Tahoma falls back to Noto Sans CJK for Japanese, as it does to a Japanese font on
-# Windows. Set after wineboot: Wine writes its own links for the locale on first start.
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-  /v Tahoma /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK JP' /f >/dev/null 2>&1
-# Wine draws the window frames itself (there is no window manager on the display).
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wineserver -w
-# Debian's Wine does not read its own font folder: Tahoma and Marlett (caption buttons)
-# are put where every Windows font is.
-cp /usr/share/wine/fonts/{tahoma,tahomabd,marlett}.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+wine_prefix_setup env
 wine_fonts=$(wine cmd /c dir /b 'C:\windows\Fonts' 2>/dev/null | tr -d '\r' | grep -ci 'tahoma')
 [ "$wine_fonts" -ge 1 ] || fail "Tahoma is not in the prefix's font folder"
 fc-list 2>/dev/null | grep 'Noto Sans CJK JP' >/dev/null || fail "Noto Sans CJK JP is not installed"

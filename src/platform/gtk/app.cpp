@@ -1,9 +1,7 @@
 // Application start, message loop, idle hook, the UI hand-off and message boxes.
-#include <curl/curl.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 #include "platform/gtk/gtk_impl.h"
@@ -61,7 +59,6 @@ void delete_posted(gpointer data) {
 
 void init(int& argc, char**& argv) {
   g_ui_thread = std::this_thread::get_id();
-  curl_global_init(CURL_GLOBAL_DEFAULT);
   // The windows draw nothing with OpenGL; without this GDK would load the GL stack at
   // start (with a software renderer, tens of megabytes) only to probe its visuals.
   g_setenv("GDK_GL", "disable", FALSE);

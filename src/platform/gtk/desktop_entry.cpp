@@ -32,23 +32,16 @@ std::string escape_string(const std::string& s) {
 
 std::string desktop_exec_value(const std::string& program) {
   static const std::string reserved = " \t\n\"'\\><~|&;$*?#()`";
-  bool quote = false;
+  const bool quote = program.find_first_of(reserved) != std::string::npos;
   std::string arg;
   for (char c : program) {
-    if (reserved.find(c) != std::string::npos) quote = true;
     if (c == '%') {
       arg += "%%";
-    } else if (c == '"' || c == '`' || c == '$' || c == '\\') {
-      arg += '\\';
-      arg += c;
     } else {
+      // The backslash escapes only have meaning inside quotes.
+      if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) arg += '\\';
       arg += c;
     }
-  }
-  // The backslash escapes only have meaning inside quotes.
-  if (!quote) {
-    arg.clear();
-    for (char c : program) arg += c == '%' ? std::string("%%") : std::string(1, c);
   }
   return escape_string(quote ? "\"" + arg + "\"" : arg);
 }

@@ -11,16 +11,13 @@ gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
   auto* w = static_cast<Window::Impl*>(data);
   if (w->kind == Window::Kind::Main) {
     // Like a disabled owner window, the main window cannot close under a modal dialog.
-    if (gtk::main_window() && gtk_window_get_modal(GTK_WINDOW(w->window)) == FALSE) {
-      GList* all = gtk_window_list_toplevels();
-      bool modal_open = false;
-      for (GList* l = all; l; l = l->next)
-        if (gtk_window_get_modal(GTK_WINDOW(l->data)) &&
-            gtk_widget_get_visible(GTK_WIDGET(l->data)))
-          modal_open = true;
-      g_list_free(all);
-      if (modal_open) return TRUE;
-    }
+    bool modal_open = false;
+    GList* all = gtk_window_list_toplevels();
+    for (GList* l = all; l; l = l->next)
+      modal_open |=
+          gtk_window_get_modal(GTK_WINDOW(l->data)) && gtk_widget_get_visible(GTK_WIDGET(l->data));
+    g_list_free(all);
+    if (modal_open) return TRUE;
     gtk_main_quit();
     return TRUE;
   }

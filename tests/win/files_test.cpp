@@ -244,6 +244,64 @@ TEST_F(ProfileTest, LongValuesAreCutAtTheBuffer) {
   EXPECT_EQ(ini.read_string("SETTING", "FILEPATH", ""), value.substr(0, 2047));
 }
 
+// é is outside code page 932, 日本 outside 1252: one of them is outside any ANSI code
+// page the tests run under.
+constexpr char kForeignPath[] = "C:\\Tools\\résumé 日本.txt";
+
+std::string raw(const std::string& path) {
+  std::string bytes;
+  EXPECT_TRUE(platform::read_file_prefix(path, 1 << 16, bytes));
+  return bytes;
+}
+
+std::wstring as_utf16(const std::string& bytes) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+}
+
+TEST_F(ProfileTest, NewFileIsUnicodeAndKeepsCharactersOutsideTheCodePage) {
+  platform::IniFile(path_).write_string("SETTING", "FILEPATH", kForeignPath);
+  EXPECT_EQ(platform::IniFile(path_).read_string("SETTING", "FILEPATH", ""), kForeignPath);
+  EXPECT_EQ(raw(path_).substr(0, 2), "\xFF\xFE");
+}
+
+TEST_F(ProfileTest, AnsiFileStaysAnsiWhileItsCodePageHoldsTheValues) {
+  platform::save_text_line(path_, "[SETTING]\r\nTIMER=1");
+  {
+    platform::IniFile ini(path_);
+    ini.write_integer("SETTING", "TIMER_SEC", 12);
+    ini.write_string("SETTING", "FILEPATH", "C:\\out\\ip.txt");
+  }
+  const std::string bytes = raw(path_);
+  EXPECT_NE(bytes.substr(0, 2), "\xFF\xFE");
+  EXPECT_NE(bytes.find("TIMER_SEC=12"), std::string::npos);
+  EXPECT_NE(bytes.find("TIMER=1"), std::string::npos);
+}
+
+TEST_F(ProfileTest, AnsiFileBecomesUnicodeForAValueOutsideItsCodePageKeepingItsLines) {
+  // A line in the code page beyond ASCII, read as the code page when converted.
+  const std::string local = GetACP() == 932 ? "取得" : "Grüße";
+  platform::save_text_line(path_,
+                           "; kept\r\n[OTHER]\r\nNAME=" + local + "\r\n[SETTING]\r\nTIMER=1");
+  platform::IniFile(path_).write_string("SETTING", "FILEPATH", kForeignPath);
+
+  platform::IniFile ini(path_);
+  EXPECT_EQ(ini.read_string("SETTING", "FILEPATH", ""), kForeignPath);
+  EXPECT_EQ(ini.read_string("OTHER", "NAME", ""), local);
+  EXPECT_EQ(ini.read_integer("SETTING", "TIMER", 0), 1);
+  const std::string bytes = raw(path_);
+  ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(as_utf16(bytes.substr(2)).rfind(L"; kept\r\n", 0), 0u);
+}
+
+TEST_F(ProfileTest, UnicodeFileIsLeftAsItIs) {
+  platform::IniFile(path_).write_string("SETTING", "FILEPATH", kForeignPath);
+  platform::IniFile(path_).write_integer("SETTING", "TIMER", 1);
+  platform::IniFile ini(path_);
+  EXPECT_EQ(ini.read_string("SETTING", "FILEPATH", ""), kForeignPath);
+  EXPECT_EQ(ini.read_integer("SETTING", "TIMER", 0), 1);
+  EXPECT_EQ(raw(path_).substr(0, 2), "\xFF\xFE");
+}
+
 TEST_F(ProfileTest, RefusedWriteThrows) {
   const std::string path = temp_path("no_such_folder_addrova\\Addrova.ini");
   try {

@@ -95,23 +95,33 @@ std::wstring save_target(const std::string& path) {
 }  // namespace
 
 // The new line goes to a new file beside the old one, which then takes the old one's
-// place in one step: a reader sees the old line or the new one, never an empty or half
-// written file, and a failure at any point leaves the old line.
+// place in one step (replace_file): a reader sees the old line or the new one, never an
+// empty or half written file, and a failure at any point leaves the old line.
 void save_text_line(const std::string& path, const std::string& text) {
-  const std::wstring target = save_target(path);
+  bool writing = false;
+  const DWORD error =
+      win32::replace_file(save_target(path), win32::to_ansi(text + "\r\n"), writing);
+  if (error && writing)
+    throw Error("ファイル \"" + path + "\" に書き込めません。" + win32::system_message(error));
+  if (error) cannot_create(path, error);
+}
+
+namespace win32 {
+
+DWORD replace_file(const std::wstring& target, const std::string& bytes, bool& writing) {
+  writing = false;
   const std::size_t slash = target.find_last_of(L"\\/");
   const std::wstring dir = slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
   wchar_t temp[MAX_PATH];
-  if (!GetTempFileNameW(dir.c_str(), L"adr", 0, temp)) cannot_create(path, GetLastError());
+  if (!GetTempFileNameW(dir.c_str(), L"adr", 0, temp)) return GetLastError();
 
   const HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     DeleteFileW(temp);
-    cannot_create(path, error);
+    return error;
   }
-  const std::string bytes = win32::to_ansi(text + "\r\n");
   DWORD written = 0;
   const bool ok =
       WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
@@ -120,22 +130,23 @@ void save_text_line(const std::string& path, const std::string& text) {
   CloseHandle(file);
   if (!ok) {
     DeleteFileW(temp);
-    throw Error("ファイル \"" + path + "\" に書き込めません。" + win32::system_message(error));
+    writing = true;
+    return error;
   }
   // The system refuses to replace a file while anyone has it open, even only to read it
   // for a moment; a few short tries let such a reader finish.
-  bool moved = false;
   DWORD move_error = 0;
-  for (int attempt = 0; attempt < 25 && !moved; ++attempt) {
-    moved = MoveFileExW(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    move_error = moved ? 0 : GetLastError();
+  for (int attempt = 0; attempt < 25; ++attempt) {
+    if (MoveFileExW(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return 0;
+    move_error = GetLastError();
     if (move_error != ERROR_ACCESS_DENIED && move_error != ERROR_SHARING_VIOLATION) break;
-    if (!moved) Sleep(20);
+    Sleep(20);
   }
-  if (!moved) {
-    DeleteFileW(temp);
-    cannot_create(path, move_error);
-  }
+  DeleteFileW(temp);
+  return move_error;
 }
+
+}  // namespace win32
 
 }  // namespace platform

@@ -92,10 +92,7 @@ bool resolve(const std::string& host, bool& local) {
 class DownloadWatch final : public IBindStatusCallback {
  public:
   DownloadWatch(const std::string& url, const DownloadLimits& limits)
-      : limits_(limits), start_(GetTickCount64()), last_url_(win32::widen(url)) {
-    bool local = false;
-    origin_local_ = resolve(win32::url_parts(url).host, local) && local;
-  }
+      : limits_(limits), start_(GetTickCount64()), origin_(url) {}
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -190,7 +187,9 @@ class DownloadWatch final : public IBindStatusCallback {
   }
 
  private:
-  ~DownloadWatch() = default;
+  ~DownloadWatch() {
+    if (binding_) binding_->Release();
+  }
 
   bool over_time() const {
     const ULONGLONG elapsed = GetTickCount64() - start_;
@@ -244,11 +243,14 @@ class DownloadWatch final : public IBindStatusCallback {
     return SUCCEEDED(hr) && code >= 300 && code < 400;
   }
 
-  // Counts and checks a move to `url`. A reported redirect names the URL before the
-  // request goes out; the request that follows it is then the same hop, not another.
+  // Counts and checks a move to `url`. The first URL the binding fetches is the one the
+  // download began with, as the binding writes it. A reported redirect names the URL
+  // before the request goes out; the request that follows it is the same hop.
   void follow(const std::wstring& url, bool reported) {
     if (url.empty() || url == last_url_) return;
+    const bool first = last_url_.empty() && !reported;
     last_url_ = url;
+    if (first) return;
     if (!reported && after_report_) {
       after_report_ = false;
       return;
@@ -258,14 +260,25 @@ class DownloadWatch final : public IBindStatusCallback {
     bool local = false;
     const bool scheme_ok = parts.scheme == "http" || parts.scheme == "https";
     const bool resolved = scheme_ok && resolve(parts.host, local);
-    if (!win32::redirect_allowed(++hops_, parts.scheme, origin_local_, local) || !resolved)
+    if (!win32::redirect_allowed(++hops_, parts.scheme, origin_local(), local) || !resolved)
       stopped_ = true;
+  }
+
+  // Whether the first URL resolved to a local address; looked up at the first redirect
+  // only, so that a download without one waits for no extra name lookup.
+  bool origin_local() {
+    if (origin_local_ < 0) {
+      bool local = false;
+      origin_local_ = resolve(win32::url_parts(origin_).host, local) && local;
+    }
+    return origin_local_ > 0;
   }
 
   LONG references_ = 1;
   const DownloadLimits limits_;
   const ULONGLONG start_;
-  bool origin_local_ = false;
+  const std::string origin_;
+  int origin_local_ = -1;  // not looked up yet
   std::mutex lock_;
   IBinding* binding_ = nullptr;  // under lock_
   std::atomic<bool> answered_{false};

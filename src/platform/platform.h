@@ -222,14 +222,16 @@ class SocketSession {
   bool started_ = false;
 };
 
-// Limits of a download, where the back end can set them.
+// Limits of every download: one that has no answer connect_timeout_ms after it began,
+// is not done after total_timeout_ms or brings more than max_bytes fails.
 struct DownloadLimits {
   long connect_timeout_ms = 10000;
   long total_timeout_ms = 30000;
   std::size_t max_bytes = 64 * 1024;
 };
 void set_download_limits(const DownloadLimits& limits);
-// Blocking download of url into path; true when the download succeeded.
+// Blocking download of url into path; true when the download succeeded. A failed download
+// leaves the file at path as it was.
 bool download_to_file(const std::string& url, const std::string& path);
 
 // ---- profile (ini) file ------------------------------------------------------------

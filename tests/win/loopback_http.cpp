@@ -42,6 +42,8 @@ const char* reason(int status) {
   switch (status) {
     case 200:
       return "OK";
+    case 302:
+      return "Found";
     case 404:
       return "Not Found";
     case 500:
@@ -63,6 +65,7 @@ LoopbackHttp::LoopbackHttp(std::function<Response(const std::string&)> answer)
 LoopbackHttp::~LoopbackHttp() {
   stop_ = true;
   thread_.join();
+  for (const SOCKET s : hanging_) closesocket(s);
   closesocket(listener_);
 }
 
@@ -82,6 +85,8 @@ void LoopbackHttp::serve() {
     DWORD timeout_ms = 5000;
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms),
                sizeof(timeout_ms));
+    setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout_ms),
+               sizeof(timeout_ms));
     std::string request;
     char buffer[2048];
     while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
@@ -92,14 +97,29 @@ void LoopbackHttp::serve() {
     // "GET /target HTTP/1.1"
     const std::size_t start = request.find(' ');
     const std::size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
+    Response r;
     if (end != std::string::npos) {
       ++requests_;
-      const Response r = answer_(request.substr(start + 1, end - start - 1));
-      const std::string reply =
+      r = answer_(request.substr(start + 1, end - start - 1));
+      const std::string head =
           "HTTP/1.1 " + std::to_string(r.status) + " " + reason(r.status) +
           "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(r.body.size()) +
-          "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + r.body;
-      send(client, reply.data(), static_cast<int>(reply.size()), 0);
+          (r.location.empty() ? "" : "\r\nLocation: " + r.location) +
+          "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+      const std::string reply = r.hang == Response::Hang::Silent ? ""
+                                : r.hang == Response::Hang::MidBody
+                                    ? head + r.body.substr(0, r.body.size() / 2)
+                                    : head + r.body;
+      std::size_t sent = 0;
+      while (sent < reply.size()) {
+        const int n = send(client, reply.data() + sent, static_cast<int>(reply.size() - sent), 0);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+      }
+    }
+    if (r.hang != Response::Hang::No) {
+      hanging_.push_back(client);
+      continue;
     }
     shutdown(client, SD_SEND);
     closesocket(client);

@@ -76,6 +76,18 @@ TEST_F(SettingsTest, SavedSettingsLoadBack) {
   EXPECT_EQ(options_.edtFileName.text(), "C:\\users\\結果.txt");
 }
 
+// é is outside code page 932 and 日本 outside 1252; the path must come back as it was,
+// or the program would save somewhere else after a restart.
+TEST_F(SettingsTest, SavePathOutsideTheCodePageLoadsBack) {
+  const std::string path = "C:\\Tools\\résumé 日本.txt";
+  options_.edtFileName.set_text(path);
+  options_.cbFileSave.set_checked(true);
+  SaveSettings();
+  options_.edtFileName.set_text("");
+  LoadSettings();
+  EXPECT_EQ(options_.edtFileName.text(), path);
+}
+
 TEST_F(SettingsTest, IntervalThatIsNoNumberIsSavedAsFive) {
   options_.edtSec.set_text("abc");
   SaveSettings();

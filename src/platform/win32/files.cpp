@@ -38,21 +38,115 @@ bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::strin
   return true;
 }
 
+namespace {
+
+[[noreturn]] void cannot_create(const std::string& path, DWORD error) {
+  throw Error("ファイル \"" + path + "\" を作成できません。" + win32::system_message(error));
+}
+
+bool starts_with(const std::wstring& s, const wchar_t* prefix) {
+  return s.rfind(prefix, 0) == 0;
+}
+
+// The file the save path stands for: a regular file, or none yet. A link is followed to
+// its target. Devices, pipes, directories and \\.\ names are refused without opening
+// them for reading or writing, which could wait on the device.
+std::wstring save_target(const std::string& path) {
+  const std::wstring wide = win32::widen(path);
+  wchar_t full[MAX_PATH * 4];
+  const DWORD n = GetFullPathNameW(wide.c_str(), MAX_PATH * 4, full, nullptr);
+  if (n == 0 || n >= MAX_PATH * 4)
+    cannot_create(path, n ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
+  // Device names such as NUL or COM1 come back as \\.\NUL or \\.\COM1.
+  if (starts_with(full, L"\\\\.\\")) cannot_create(path, ERROR_INVALID_NAME);
+
+  const HANDLE file = CreateFileW(full, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return full;
+    cannot_create(path, error);
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const DWORD type = GetFileType(file);
+  DWORD error = 0;
+  std::wstring target(MAX_PATH * 4, L'\0');
+  if (type != FILE_TYPE_DISK) {
+    error = ERROR_INVALID_NAME;
+  } else if (!GetFileInformationByHandle(file, &info)) {
+    error = GetLastError();
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    error = ERROR_ACCESS_DENIED;  // what the system says to a file created over a folder
+  } else {
+    const DWORD got = GetFinalPathNameByHandleW(file, target.data(), MAX_PATH * 4, 0);
+    if (got == 0 || got >= MAX_PATH * 4)
+      target = full;
+    else
+      target.resize(got);
+  }
+  CloseHandle(file);
+  if (error) cannot_create(path, error);
+  // \\?\C:\… as a plain path, for the functions that do not take the long form.
+  if (starts_with(target, L"\\\\?\\") && target.size() > 6 && target[5] == L':') target.erase(0, 4);
+  return target;
+}
+
+}  // namespace
+
+// The new line goes to a new file beside the old one, which then takes the old one's
+// place in one step (replace_file): a reader sees the old line or the new one, never an
+// empty or half written file, and a failure at any point leaves the old line.
 void save_text_line(const std::string& path, const std::string& text) {
-  const HANDLE file = CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    throw Error("ファイル \"" + path + "\" を作成できません。" +
-                win32::system_message(GetLastError()));
-  const std::string bytes = win32::to_ansi(text + "\r\n");
+  bool writing = false;
+  const DWORD error =
+      win32::replace_file(save_target(path), win32::to_ansi(text + "\r\n"), writing);
+  if (error && writing)
+    throw Error("ファイル \"" + path + "\" に書き込めません。" + win32::system_message(error));
+  if (error) cannot_create(path, error);
+}
+
+namespace win32 {
+
+DWORD replace_file(const std::wstring& target, const std::string& bytes, bool& writing) {
+  writing = false;
+  const std::size_t slash = target.find_last_of(L"\\/");
+  const std::wstring dir = slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
+  wchar_t temp[MAX_PATH];
+  if (!GetTempFileNameW(dir.c_str(), L"adr", 0, temp)) return GetLastError();
+
+  const HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    DeleteFileW(temp);
+    return error;
+  }
   DWORD written = 0;
   const bool ok =
       WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size();
+      written == bytes.size() && FlushFileBuffers(file);
   const DWORD error = ok ? 0 : GetLastError();
   CloseHandle(file);
-  if (!ok)
-    throw Error("ファイル \"" + path + "\" に書き込めません。" + win32::system_message(error));
+  if (!ok) {
+    DeleteFileW(temp);
+    writing = true;
+    return error;
+  }
+  // The system refuses to replace a file while anyone has it open, even only to read it
+  // for a moment; a few short tries let such a reader finish.
+  DWORD move_error = 0;
+  for (int attempt = 0; attempt < 25; ++attempt) {
+    if (MoveFileExW(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return 0;
+    move_error = GetLastError();
+    if (move_error != ERROR_ACCESS_DENIED && move_error != ERROR_SHARING_VIOLATION) break;
+    Sleep(20);
+  }
+  DeleteFileW(temp);
+  return move_error;
 }
+
+}  // namespace win32
 
 }  // namespace platform

@@ -1,0 +1,210 @@
+// Downloads under limits of time and size, and the redirects they may follow, against
+// loopback servers that hang, stall or redirect.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "Unit1/retrieval.h"
+#include "loopback_http.h"
+#include "platform/platform.h"
+#include "platform/win32/redirect_rule.h"
+
+namespace {
+
+using wintest::echo_page;
+using wintest::LoopbackHttp;
+using wintest::Response;
+using Hang = wintest::Response::Hang;
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string read_all(const std::string& path) {
+  std::string bytes;
+  platform::read_file_prefix(path, 1 << 20, bytes);
+  return bytes;
+}
+
+// Short limits for one test, the defaults again afterwards.
+class ScopedLimits {
+ public:
+  ScopedLimits(long connect_ms, long total_ms, std::size_t max_bytes) {
+    platform::DownloadLimits l;
+    l.connect_timeout_ms = connect_ms;
+    l.total_timeout_ms = total_ms;
+    l.max_bytes = max_bytes;
+    platform::set_download_limits(l);
+  }
+  ~ScopedLimits() { platform::set_download_limits(platform::DownloadLimits{}); }
+};
+
+// One server for every kind of answer, by the start of the target; the target's end makes
+// each URL new, as the system may cache a download by its URL.
+class Downloads : public testing::Test {
+ protected:
+  void SetUp() override { platform::save_text_line(path_, "older"); }
+  void TearDown() override { platform::delete_file(path_); }
+
+  std::string url(const std::string& kind) {
+    return server_.url(kind + std::to_string(++counter_));
+  }
+  Response answer(const std::string& target) {
+    auto starts = [&](const char* prefix) { return target.rfind(prefix, 0) == 0; };
+    if (starts("/b/")) return {200, echo_page("198.51.100.23")};
+    if (starts("/silent/")) return {200, echo_page("203.0.113.7"), "", Hang::Silent};
+    if (starts("/stall/")) return {200, std::string(2000, 'x'), "", Hang::MidBody};
+    if (starts("/big/")) return {200, std::string(100 * 1024, 'x')};
+    if (starts("/fits/")) return {200, std::string(4096, 'y')};
+    if (starts("/to-other/")) return {302, "", other_.url("/page" + target)};
+    if (starts("/to-file/")) return {302, "", "file:///C:/windows/win.ini"};
+    if (starts("/to-ftp/")) return {302, "", "ftp://127.0.0.1/ip.txt"};
+    if (starts("/hop/")) {  // /hop/<left>/<id>: <left> more redirects before the page
+      const int left = std::stoi(target.substr(5));
+      const std::string id = target.substr(target.find('/', 5));
+      if (left == 0) return {200, echo_page("192.0.2.55")};
+      return {302, "", server_.url("/hop/" + std::to_string(left - 1) + id)};
+    }
+    return {404, "<html>Not Found</html>"};
+  }
+
+  const std::string path_ = platform::temp_directory() + "addrova_download_limits.txt";
+  LoopbackHttp other_{[](const std::string&) -> Response { return {200, echo_page("192.0.2.9")}; }};
+  LoopbackHttp server_{[this](const std::string& target) { return answer(target); }};
+  int counter_ = 0;
+};
+
+// ---- time and size ---------------------------------------------------------------------
+
+TEST_F(Downloads, SilentEndpointAGivesWayToBSoonAfterTheConnectLimit) {
+  ScopedLimits limits(1500, 20000, 64 * 1024);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(unit1::RetrievePublicAddress(url("/silent/"), url("/b/")), "198.51.100.23");
+  const double seconds = seconds_since(start);
+  EXPECT_GE(seconds, 1.4);
+  EXPECT_LT(seconds, 3.5);
+}
+
+TEST_F(Downloads, BodyThatStallsEndsAtTheTotalLimitAndKeepsTheOlderFile) {
+  ScopedLimits limits(1000, 2500, 64 * 1024);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(platform::download_to_file(url("/stall/"), path_));
+  const double seconds = seconds_since(start);
+  EXPECT_GE(seconds, 2.4);
+  EXPECT_LT(seconds, 4.5);
+  EXPECT_EQ(read_all(path_), "older\r\n");
+}
+
+TEST_F(Downloads, BodyBeyondTheSizeLimitFailsAndKeepsTheOlderFile) {
+  ScopedLimits limits(5000, 10000, 4096);
+  EXPECT_FALSE(platform::download_to_file(url("/big/"), path_));
+  EXPECT_EQ(read_all(path_), "older\r\n");
+  ASSERT_TRUE(platform::download_to_file(url("/fits/"), path_));
+  EXPECT_EQ(read_all(path_), std::string(4096, 'y'));
+}
+
+TEST_F(Downloads, NoPartFilesAreLeftBeside) {
+  ScopedLimits limits(1000, 2000, 4096);
+  platform::download_to_file(url("/big/"), path_);
+  platform::download_to_file(url("/silent/"), path_);
+  platform::download_to_file(url("/b/"), path_);
+  WIN32_FIND_DATAW found;
+  const std::wstring pattern = L"adr*.tmp";
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  const HANDLE h = FindFirstFileW((std::wstring(dir) + pattern).c_str(), &found);
+  EXPECT_EQ(h, INVALID_HANDLE_VALUE) << "left: " << (h != INVALID_HANDLE_VALUE);
+  if (h != INVALID_HANDLE_VALUE) FindClose(h);
+}
+
+// With the limits the program runs with: the figure behind the limit's promise.
+TEST_F(Downloads, SilentEndpointAWithTheDefaultLimits) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(unit1::RetrievePublicAddress(url("/silent/"), url("/b/")), "198.51.100.23");
+  const double seconds = seconds_since(start);
+  std::printf("B answered %.2f s after the lookup began, A silent\n", seconds);
+  EXPECT_GE(seconds, 9.9);
+  EXPECT_LT(seconds, 12.0);
+}
+
+// ---- redirects -------------------------------------------------------------------------
+
+TEST_F(Downloads, RedirectFromLoopbackToAnotherLoopbackPortIsFollowed) {
+  ASSERT_TRUE(platform::download_to_file(url("/to-other/"), path_));
+  EXPECT_EQ(read_all(path_), echo_page("192.0.2.9"));
+}
+
+TEST_F(Downloads, FiveRedirectsAreFollowedButNotSix) {
+  ASSERT_TRUE(platform::download_to_file(url("/hop/5/"), path_));
+  EXPECT_EQ(read_all(path_), echo_page("192.0.2.55"));
+  platform::save_text_line(path_, "older");
+  EXPECT_FALSE(platform::download_to_file(url("/hop/6/"), path_));
+  EXPECT_EQ(read_all(path_), "older\r\n");
+  EXPECT_EQ(unit1::RetrievePublicAddress(url("/hop/6/"), url("/b/")), "198.51.100.23");
+}
+
+TEST_F(Downloads, RedirectToAnotherSchemeIsRefused) {
+  EXPECT_FALSE(platform::download_to_file(url("/to-file/"), path_));
+  EXPECT_FALSE(platform::download_to_file(url("/to-ftp/"), path_));
+  EXPECT_EQ(read_all(path_), "older\r\n");
+  EXPECT_EQ(unit1::RetrievePublicAddress(url("/to-file/"), url("/b/")), "198.51.100.23");
+}
+
+// ---- the rule itself -----------------------------------------------------------------
+
+TEST(RedirectRule, LocalAddressClassesAndTheirEdges) {
+  using platform::win32::local_ipv4;
+  auto ip = [](unsigned a, unsigned b, unsigned c, unsigned d) {
+    return std::uint32_t{a} << 24 | b << 16 | c << 8 | d;
+  };
+  for (const std::uint32_t local :
+       {ip(0, 0, 0, 0), ip(0, 255, 1, 1), ip(10, 1, 2, 3), ip(127, 0, 0, 1), ip(127, 255, 255, 254),
+        ip(169, 254, 0, 1), ip(172, 16, 0, 1), ip(172, 31, 255, 255), ip(192, 168, 1, 1)})
+    EXPECT_TRUE(local_ipv4(local)) << std::hex << local;
+  for (const std::uint32_t other :
+       {ip(1, 1, 1, 1), ip(9, 255, 255, 255), ip(11, 0, 0, 0), ip(126, 255, 255, 255),
+        ip(128, 0, 0, 1), ip(169, 253, 1, 1), ip(169, 255, 0, 1), ip(172, 15, 255, 255),
+        ip(172, 32, 0, 0), ip(192, 167, 1, 1), ip(192, 169, 0, 1), ip(203, 0, 113, 7)})
+    EXPECT_FALSE(local_ipv4(other)) << std::hex << other;
+
+  using platform::win32::local_ipv6;
+  unsigned char loopback[16] = {};
+  loopback[15] = 1;
+  unsigned char mapped_private[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 168, 0, 1};
+  unsigned char mapped_public[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 8, 8, 8, 8};
+  unsigned char link_local[16] = {0xFE, 0x80};
+  unsigned char unique_local[16] = {0xFD, 0x12};
+  unsigned char global[16] = {0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  EXPECT_TRUE(local_ipv6(loopback));
+  EXPECT_TRUE(local_ipv6(mapped_private));
+  EXPECT_TRUE(local_ipv6(link_local));
+  EXPECT_TRUE(local_ipv6(unique_local));
+  EXPECT_FALSE(local_ipv6(mapped_public));
+  EXPECT_FALSE(local_ipv6(global));
+}
+
+TEST(RedirectRule, HopsSchemesAndOrigins) {
+  using platform::win32::redirect_allowed;
+  EXPECT_TRUE(redirect_allowed(1, "http", false, false));
+  EXPECT_TRUE(redirect_allowed(5, "https", false, false));
+  EXPECT_FALSE(redirect_allowed(6, "https", true, false));
+  EXPECT_FALSE(redirect_allowed(1, "file", true, true));
+  EXPECT_FALSE(redirect_allowed(1, "ftp", false, false));
+  EXPECT_FALSE(redirect_allowed(1, "http", false, true));  // public origin, local target
+  EXPECT_TRUE(redirect_allowed(1, "http", true, true));    // the download began at home
+}
+
+TEST(RedirectRule, PartsOfUrls) {
+  using platform::win32::url_parts;
+  EXPECT_EQ(url_parts("HTTP://User:pw@Example.org:8080/a?b").scheme, "http");
+  EXPECT_EQ(url_parts("HTTP://User:pw@Example.org:8080/a?b").host, "Example.org");
+  EXPECT_EQ(url_parts("http://127.0.0.1:8080").host, "127.0.0.1");
+  EXPECT_EQ(url_parts("http://[::1]:80/x").host, "::1");
+  EXPECT_EQ(url_parts("http://evil.example#@127.0.0.1/").host, "evil.example");
+  EXPECT_EQ(url_parts("file:///C:/windows/win.ini").scheme, "file");
+  EXPECT_EQ(url_parts("file:///C:/windows/win.ini").host, "");
+  EXPECT_EQ(url_parts("no scheme").scheme, "");
+}
+
+}  // namespace

@@ -325,6 +325,116 @@ TEST_F(Retrieval, Ipv6AddressYieldsTheTextAfterItsLastColon) {
   EXPECT_EQ(lookup(a, b_), "");
 }
 
+// ---- redirects -----------------------------------------------------------------------------
+
+// Answers the echo page after `redirects` redirects: the first request's target is sent on
+// to /hop/1, /hop/k to /hop/k+1, each with the next status of a cycle of redirect codes.
+test::Handler redirect_chain(int redirects) {
+  return [redirects](const test::Request& r) {
+    const int hop = r.target.rfind("/hop/", 0) == 0 ? std::stoi(r.target.substr(5)) : 0;
+    if (hop >= redirects) return test::echo()(r);
+    static constexpr int kStatuses[] = {301, 302, 303, 307, 308};
+    return test::redirect("/hop/" + std::to_string(hop + 1), kStatuses[hop % 5])(r);
+  };
+}
+
+TEST_F(Retrieval, RedirectBetweenLoopbackServersIsFollowed) {
+  // The origin is on this machine itself, so a redirect to another of its ports is too.
+  HttpServer final_server;
+  HttpServer a(test::redirect(final_server.url("/final")));
+  EXPECT_EQ(lookup(a, b_), "127.0.0.1");
+  EXPECT_EQ(final_server.paths(), std::vector<std::string>{"/final"});
+  EXPECT_EQ(b_.requests(), 0u);
+}
+
+TEST_F(Retrieval, AtMostFiveRedirectsAreFollowed) {
+  {
+    HttpServer a(redirect_chain(5));
+    EXPECT_EQ(lookup(a, b_), "127.0.0.1");
+    EXPECT_EQ(a.requests(), 6u);
+    EXPECT_EQ(b_.requests(), 0u);
+  }
+  {
+    SCOPED_TRACE("six redirects");
+    HttpServer a(redirect_chain(6));
+    EXPECT_EQ(lookup(a, b_), kAddressB);
+    EXPECT_EQ(a.requests(), 6u);  // the sixth Location is never asked for
+    EXPECT_EQ(a.requests_for("/hop/6"), 0u);
+  }
+}
+
+TEST_F(Retrieval, RedirectToAnotherSchemeIsRefused) {
+  HttpServer other;
+  const std::string host_port = "127.0.0.1:" + std::to_string(other.port());
+  for (const std::string& to :
+       {"ftp://" + host_port + "/ip.txt", std::string("file:///etc/hostname"),
+        "file://" + temp_file(), "gopher://" + host_port + "/", "dict://" + host_port + "/d",
+        "telnet://" + host_port + "/", "scp://" + host_port + "/x"}) {
+    SCOPED_TRACE(to);
+    HttpServer a(test::redirect(to));
+    EXPECT_EQ(lookup(a, b_), kAddressB);
+    EXPECT_EQ(a.requests(), 1u);
+  }
+  EXPECT_EQ(other.connections(), 0u);
+}
+
+// A download that starts at a public address may not be sent into this machine or its
+// network. Only a network namespace in which this process owns public test addresses can
+// show that: tests/redirect_netns.sh runs these cases in one, with the addresses below
+// on its loopback interface. Elsewhere they are skipped.
+class RedirectFromPublicOrigin : public Retrieval {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("ADDROVA_PUBLIC_ADDRESSES"))
+      GTEST_SKIP() << "needs addresses of its own: run by tests/redirect_netns.sh";
+    Retrieval::SetUp();
+  }
+  static HttpServer::Options at(const std::string& address) {
+    HttpServer::Options o;
+    o.bind = address;
+    return o;
+  }
+  static constexpr char kPublic[] = "198.51.100.1";
+  static constexpr char kOtherPublic[] = "203.0.113.7";
+};
+
+TEST_F(RedirectFromPublicOrigin, IntoALocalAddressIsRefusedAndBAnswers) {
+  for (const char* local :
+       {"127.0.0.1", "127.0.0.53", "169.254.169.254", "10.1.2.3", "172.16.5.4", "192.168.7.8"}) {
+    SCOPED_TRACE(local);
+    HttpServer inside(test::echo(), at(local));
+    HttpServer a(test::redirect(inside.url("/secret")), at(kPublic));
+    const std::size_t b_before = b_.requests();
+    EXPECT_EQ(lookup(a, b_), kAddressB);
+    EXPECT_EQ(a.requests(), 1u);
+    // At most a connection was made; no request reached the local service.
+    EXPECT_EQ(inside.requests(), 0u);
+    EXPECT_EQ(b_.requests(), b_before + 1);
+  }
+}
+
+TEST_F(RedirectFromPublicOrigin, PublicHopsAreFollowedButNotIntoTheLocalNetworkLater) {
+  HttpServer other(test::fixed(200, test::echo_page("192.0.2.77")), at(kOtherPublic));
+  {
+    HttpServer a(test::redirect(other.url("/next")), at(kPublic));
+    EXPECT_EQ(lookup(a, b_), "192.0.2.77");
+    EXPECT_EQ(other.paths(), std::vector<std::string>{"/next"});
+  }
+  {
+    SCOPED_TRACE("public, public, then loopback");
+    HttpServer inside;
+    other.set_handler(test::redirect(inside.url("/secret")));
+    HttpServer a(test::redirect(other.url("/next")), at(kPublic));
+    EXPECT_EQ(lookup(a, b_), kAddressB);
+    EXPECT_EQ(inside.requests(), 0u);
+  }
+  {
+    SCOPED_TRACE("public, then back to the same public server");
+    HttpServer a(redirect_chain(3), at(kPublic));
+    EXPECT_EQ(lookup(a, b_), kPublic);
+  }
+}
+
 // ---- the shared temporary file -----------------------------------------------------------
 
 TEST_F(Retrieval, SymbolicLinkAtTheTemporaryFileIsNotWrittenThrough) {

@@ -99,7 +99,7 @@ bool download_to_file(const std::string& url, const std::string& path) {
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_cleanup(curl);
   const bool ok = (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && sink.cut)) && status < 400;
-  return ok && gtk::replace_file(path, sink.body);
+  return ok && gtk::replace_file(path, sink.body, {.create_mode = 0600}).ok();
 }
 
 }  // namespace platform

@@ -207,7 +207,10 @@ bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::strin
 // anything else (a pipe, a socket, a device, a folder) is refused. A symbolic link at the
 // path is followed, through any chain of links, to the file it finally leads to, which is
 // then written or created the same way; the link stays as it is. An existing file keeps
-// its permissions and, where the system lets us, its owner. Throws Error with the
+// its permissions and, where the system lets us, its owner. Where its folder does not let
+// us create the new content beside it, an existing file is rewritten where it stands:
+// never empty, but a reader may then briefly see the rest of a longer old line after the
+// new one, and a process killed at that moment leaves it there. Throws Error with the
 // toolkit's message: "ファイル "<path>" を作成できません。<reason>" when the path is
 // refused or cannot be created, "ファイル "<path>" に書き込めません。<reason>" when writing
 // fails; the file is then as it was.

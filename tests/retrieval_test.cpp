@@ -11,8 +11,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <latch>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -132,6 +134,134 @@ TEST(RetrievalTempDirectory, IsAPrivateDirectoryUnderTheRuntimeDirectory) {
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 07777, 0700u);
   EXPECT_EQ(st.st_uid, getuid());
+}
+
+// A fresh folder as TMPDIR for one test, with XDG_RUNTIME_DIR as given (unset by default);
+// both are put back and the folder removed afterwards.
+class TempRoot {
+ public:
+  explicit TempRoot(const char* runtime = nullptr) {
+    char tmpl[] = "/tmp/addrova-temp-root-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) std::abort();
+    path_ = tmpl;
+    for (auto& [name, value] : saved_)
+      if (const char* v = std::getenv(name)) value = v;
+    setenv("TMPDIR", path_.c_str(), 1);
+    if (runtime) {
+      setenv("XDG_RUNTIME_DIR", runtime, 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+  }
+  ~TempRoot() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name, value->c_str(), 1);
+      } else {
+        unsetenv(name);
+      }
+    }
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  // Where the temporary folder is looked for first.
+  fs::path usual() const { return path_ / ("addrova-" + std::to_string(geteuid())); }
+  // The folders made when that one was refused.
+  std::vector<std::string> fallbacks() const {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(path_))
+      if (entry.path().filename().string().rfind(usual().filename().string() + "-", 0) == 0)
+        out.push_back(entry.path().string() + "/");
+    return out;
+  }
+
+ private:
+  fs::path path_;
+  std::pair<const char*, std::optional<std::string>> saved_[2] = {{"TMPDIR", {}},
+                                                                  {"XDG_RUNTIME_DIR", {}}};
+};
+
+constexpr uid_t kOtherUser = 65534;
+
+void expect_private_and_ours(const std::string& dir) {
+  struct stat st {};
+  ASSERT_EQ(lstat(dir.c_str(), &st), 0) << dir;
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_EQ(st.st_uid, geteuid());
+}
+
+// Another local user, or a link, in the usual place cannot stop the lookups.
+TEST(RetrievalTempDirectory, AFolderPlantedByAnotherUserIsPassedOver) {
+  HttpServer a, b(test::fixed(200, test::echo_page(kAddressB)));
+  char own[] = "/tmp/addrova-own-XXXXXX";  // private and ours, but reached through a link
+  ASSERT_NE(mkdtemp(own), nullptr);
+  const std::function<void(const fs::path&)> plants[] = {
+      [](const fs::path& p) {
+        fs::create_directory(p);
+        chmod(p.c_str(), 0700);
+        ASSERT_EQ(chown(p.c_str(), kOtherUser, kOtherUser), 0);
+      },
+      [](const fs::path& p) {
+        fs::create_directory(p);
+        chmod(p.c_str(), 0777);
+        ASSERT_EQ(chown(p.c_str(), kOtherUser, kOtherUser), 0);
+      },
+      [&own](const fs::path& p) { fs::create_directory_symlink(own, p); },
+      [](const fs::path& p) { write_bytes(p, "not a folder"); },
+  };
+  for (const auto& plant : plants) {
+    TempRoot root;
+    plant(root.usual());
+    const auto planted = fs::symlink_status(root.usual());
+    EXPECT_EQ(unit1::RetrievePublicAddress(a.url(kTargetA), b.url(kTargetB)), "127.0.0.1");
+    const std::vector<std::string> made = root.fallbacks();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(platform::temp_directory(), made[0]);
+    expect_private_and_ours(made[0]);
+    EXPECT_TRUE(fs::exists(made[0] + "my_ip.txt"));
+    // What was planted is left as it was, and nothing was put into it.
+    EXPECT_EQ(fs::symlink_status(root.usual()).type(), planted.type());
+    EXPECT_EQ(fs::symlink_status(root.usual()).permissions(), planted.permissions());
+    if (fs::is_directory(root.usual())) {
+      EXPECT_TRUE(fs::is_empty(root.usual()));
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(own));
+  fs::remove(own);
+}
+
+TEST(RetrievalTempDirectory, UnwritableRuntimeDirectoryFallsBack) {
+  TempRoot root("/proc");  // where nobody may make a folder, root included
+  HttpServer a, b(test::fixed(200, test::echo_page(kAddressB)));
+  EXPECT_EQ(unit1::RetrievePublicAddress(a.url(kTargetA), b.url(kTargetB)), "127.0.0.1");
+  ASSERT_EQ(root.fallbacks().size(), 1u);
+  expect_private_and_ours(root.fallbacks()[0]);
+}
+
+TEST(RetrievalTempDirectory, TheFallbackIsMadeOnceForAllCallers) {
+  TempRoot root;
+  fs::create_directory(root.usual());
+  ASSERT_EQ(chown(root.usual().c_str(), kOtherUser, kOtherUser), 0);
+  constexpr int kThreads = 8;
+  std::vector<std::string> got(kThreads * 20);
+  std::latch go(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      go.arrive_and_wait();
+      for (int i = 0; i < 20; ++i) got[t * 20 + i] = platform::temp_directory();
+    });
+  for (auto& th : threads) th.join();
+  ASSERT_EQ(root.fallbacks().size(), 1u);
+  EXPECT_EQ(std::set<std::string>(got.begin(), got.end()),
+            std::set<std::string>{root.fallbacks()[0]});
+
+  // Should the system's cleaner remove it, the next caller gets a new one.
+  fs::remove_all(root.fallbacks()[0]);
+  const std::string next = platform::temp_directory();
+  ASSERT_EQ(root.fallbacks(), std::vector<std::string>{next});
+  expect_private_and_ours(next);
 }
 
 // ---- fallback from A to B ----------------------------------------------------------------

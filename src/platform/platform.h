@@ -195,6 +195,10 @@ void open_url(Window& owner, const std::string& url);
 // ---- files -------------------------------------------------------------------------
 
 // The user's private temporary directory, ending in a separator; empty if there is none.
+// Nobody else can take its place: when the usual one belongs to somebody else, is a link,
+// is open to others or cannot be made, a new private one with a name nobody can guess is
+// made instead, once for the run, and given to every later caller. Safe to call from any
+// thread.
 std::string temp_directory();
 bool file_exists(const std::string& path);
 bool delete_file(const std::string& path);

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -27,14 +28,34 @@ bool private_directory(const std::string& dir) {
   return true;
 }
 
+std::string system_temp_root() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && tmp[0] == '/' ? tmp : "/tmp";
+}
+
 }  // namespace
 
+// The usual place is refused when another user made it first, or a link stands there, or
+// the runtime directory cannot be written. No other user can then lock us out: we take a
+// directory under a name nobody could know beforehand, made once and kept for the run.
 std::string temp_directory() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string dir = runtime && runtime[0] == '/'
-                              ? std::string(runtime) + "/addrova"
-                              : "/tmp/addrova-" + std::to_string(geteuid());
-  return private_directory(dir) ? dir + "/" : "";
+  const std::string uid = std::to_string(geteuid());
+  const std::string usual = runtime && runtime[0] == '/' ? std::string(runtime) + "/addrova"
+                                                         : system_temp_root() + "/addrova-" + uid;
+  if (private_directory(usual)) return usual + "/";
+
+  // Never destroyed, for workers that outlive main().
+  static std::mutex& lock = *new std::mutex;
+  static std::string& fallback = *new std::string;
+  std::lock_guard<std::mutex> hold(lock);
+  struct stat st;
+  if (fallback.empty() || lstat(fallback.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+      st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+    std::string made = system_temp_root() + "/addrova-" + uid + "-XXXXXX";
+    fallback = mkdtemp(made.data()) ? made : "";
+  }
+  return fallback.empty() ? "" : fallback + "/";
 }
 
 bool file_exists(const std::string& path) {

@@ -1,6 +1,6 @@
 // RetrievePublicAddress against loopback servers, through the real download back end:
-// fallback from endpoint A to B, time limits, the size cut, odd replies, the shared
-// temporary file and concurrent callers.
+// where the temporary file lives, fallback from endpoint A to B, time limits, the size
+// cut, odd replies, redirects, the shared temporary file and concurrent callers.
 #include "Unit1/retrieval.h"
 
 #include <gtest/gtest.h>

@@ -194,8 +194,6 @@ void expect_private_and_ours(const std::string& dir) {
 // Another local user, or a link, in the usual place cannot stop the lookups.
 TEST(RetrievalTempDirectory, AFolderPlantedByAnotherUserIsPassedOver) {
   HttpServer a, b(test::fixed(200, test::echo_page(kAddressB)));
-  char own[] = "/tmp/addrova-own-XXXXXX";  // private and ours, but reached through a link
-  ASSERT_NE(mkdtemp(own), nullptr);
   const std::function<void(const fs::path&)> plants[] = {
       [](const fs::path& p) {
         fs::create_directory(p);
@@ -207,7 +205,11 @@ TEST(RetrievalTempDirectory, AFolderPlantedByAnotherUserIsPassedOver) {
         chmod(p.c_str(), 0777);
         ASSERT_EQ(chown(p.c_str(), kOtherUser, kOtherUser), 0);
       },
-      [&own](const fs::path& p) { fs::create_directory_symlink(own, p); },
+      [](const fs::path& p) {  // to a folder private and ours, but through a link
+        fs::create_directory(p.parent_path() / "own");
+        chmod((p.parent_path() / "own").c_str(), 0700);
+        fs::create_directory_symlink(p.parent_path() / "own", p);
+      },
       [](const fs::path& p) { write_bytes(p, "not a folder"); },
   };
   for (const auto& plant : plants) {
@@ -227,8 +229,6 @@ TEST(RetrievalTempDirectory, AFolderPlantedByAnotherUserIsPassedOver) {
       EXPECT_TRUE(fs::is_empty(root.usual()));
     }
   }
-  EXPECT_TRUE(fs::is_empty(own));
-  fs::remove(own);
 }
 
 TEST(RetrievalTempDirectory, UnwritableRuntimeDirectoryFallsBack) {

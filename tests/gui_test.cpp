@@ -1,4 +1,6 @@
 // The main window, its fetch request and timer, and the lookup worker.
+#include <sys/stat.h>
+
 #include "gui_fixture.h"
 
 namespace {
@@ -56,6 +58,16 @@ TEST_F(Gui, SaveFailureShowsTheMessageAndLeavesTheClipboard) {
   EXPECT_EQ(lookup(), "127.0.0.1");
   ASSERT_TRUE(pump_until([&] { return !boxes.texts.empty(); }));
   EXPECT_EQ(boxes.texts[0].rfind("ファイル \"/sys/addrova-out.txt\" を作成できません。", 0), 0u);
+  EXPECT_EQ(platform::clipboard_text(), "old");
+
+  // A pipe nobody reads: the UI thread must not wait for a reader.
+  boxes.texts.clear();
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  enable_saving(fifo);
+  EXPECT_EQ(lookup(), "127.0.0.1");
+  ASSERT_TRUE(pump_until([&] { return !boxes.texts.empty(); }));
+  EXPECT_EQ(boxes.texts[0].rfind("ファイル \"" + fifo.string() + "\" を作成できません。", 0), 0u);
   EXPECT_EQ(platform::clipboard_text(), "old");
 
   boxes.texts.clear();

@@ -1,6 +1,6 @@
 // RetrievePublicAddress against loopback servers, through the real download back end:
-// fallback from endpoint A to B, time limits, the size cut, odd replies, the shared
-// temporary file and concurrent callers.
+// where the temporary file lives, fallback from endpoint A to B, time limits, the size
+// cut, odd replies, redirects, the shared temporary file and concurrent callers.
 #include "Unit1/retrieval.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <latch>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -132,6 +134,134 @@ TEST(RetrievalTempDirectory, IsAPrivateDirectoryUnderTheRuntimeDirectory) {
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 07777, 0700u);
   EXPECT_EQ(st.st_uid, getuid());
+}
+
+// A fresh folder as TMPDIR for one test, with XDG_RUNTIME_DIR as given (unset by default);
+// both are put back and the folder removed afterwards.
+class TempRoot {
+ public:
+  explicit TempRoot(const char* runtime = nullptr) {
+    char tmpl[] = "/tmp/addrova-temp-root-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) std::abort();
+    path_ = tmpl;
+    for (auto& [name, value] : saved_)
+      if (const char* v = std::getenv(name)) value = v;
+    setenv("TMPDIR", path_.c_str(), 1);
+    if (runtime) {
+      setenv("XDG_RUNTIME_DIR", runtime, 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+  }
+  ~TempRoot() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name, value->c_str(), 1);
+      } else {
+        unsetenv(name);
+      }
+    }
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  // Where the temporary folder is looked for first.
+  fs::path usual() const { return path_ / ("addrova-" + std::to_string(geteuid())); }
+  // The folders made when that one was refused.
+  std::vector<std::string> fallbacks() const {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(path_))
+      if (entry.path().filename().string().rfind(usual().filename().string() + "-", 0) == 0)
+        out.push_back(entry.path().string() + "/");
+    return out;
+  }
+
+ private:
+  fs::path path_;
+  std::pair<const char*, std::optional<std::string>> saved_[2] = {{"TMPDIR", {}},
+                                                                  {"XDG_RUNTIME_DIR", {}}};
+};
+
+constexpr uid_t kOtherUser = 65534;
+
+void expect_private_and_ours(const std::string& dir) {
+  struct stat st {};
+  ASSERT_EQ(lstat(dir.c_str(), &st), 0) << dir;
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_EQ(st.st_uid, geteuid());
+}
+
+// Another local user, or a link, in the usual place cannot stop the lookups.
+TEST(RetrievalTempDirectory, AFolderPlantedByAnotherUserIsPassedOver) {
+  HttpServer a, b(test::fixed(200, test::echo_page(kAddressB)));
+  const std::function<void(const fs::path&)> plants[] = {
+      [](const fs::path& p) {
+        fs::create_directory(p);
+        chmod(p.c_str(), 0700);
+        ASSERT_EQ(chown(p.c_str(), kOtherUser, kOtherUser), 0);
+      },
+      [](const fs::path& p) {
+        fs::create_directory(p);
+        chmod(p.c_str(), 0777);
+        ASSERT_EQ(chown(p.c_str(), kOtherUser, kOtherUser), 0);
+      },
+      [](const fs::path& p) {  // to a folder private and ours, but through a link
+        fs::create_directory(p.parent_path() / "own");
+        chmod((p.parent_path() / "own").c_str(), 0700);
+        fs::create_directory_symlink(p.parent_path() / "own", p);
+      },
+      [](const fs::path& p) { write_bytes(p, "not a folder"); },
+  };
+  for (const auto& plant : plants) {
+    TempRoot root;
+    plant(root.usual());
+    const auto planted = fs::symlink_status(root.usual());
+    EXPECT_EQ(unit1::RetrievePublicAddress(a.url(kTargetA), b.url(kTargetB)), "127.0.0.1");
+    const std::vector<std::string> made = root.fallbacks();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(platform::temp_directory(), made[0]);
+    expect_private_and_ours(made[0]);
+    EXPECT_TRUE(fs::exists(made[0] + "my_ip.txt"));
+    // What was planted is left as it was, and nothing was put into it.
+    EXPECT_EQ(fs::symlink_status(root.usual()).type(), planted.type());
+    EXPECT_EQ(fs::symlink_status(root.usual()).permissions(), planted.permissions());
+    if (fs::is_directory(root.usual())) {
+      EXPECT_TRUE(fs::is_empty(root.usual()));
+    }
+  }
+}
+
+TEST(RetrievalTempDirectory, UnwritableRuntimeDirectoryFallsBack) {
+  TempRoot root("/proc");  // where nobody may make a folder, root included
+  HttpServer a, b(test::fixed(200, test::echo_page(kAddressB)));
+  EXPECT_EQ(unit1::RetrievePublicAddress(a.url(kTargetA), b.url(kTargetB)), "127.0.0.1");
+  ASSERT_EQ(root.fallbacks().size(), 1u);
+  expect_private_and_ours(root.fallbacks()[0]);
+}
+
+TEST(RetrievalTempDirectory, TheFallbackIsMadeOnceForAllCallers) {
+  TempRoot root;
+  fs::create_directory(root.usual());
+  ASSERT_EQ(chown(root.usual().c_str(), kOtherUser, kOtherUser), 0);
+  constexpr int kThreads = 8;
+  std::vector<std::string> got(kThreads * 20);
+  std::latch go(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      go.arrive_and_wait();
+      for (int i = 0; i < 20; ++i) got[t * 20 + i] = platform::temp_directory();
+    });
+  for (auto& th : threads) th.join();
+  ASSERT_EQ(root.fallbacks().size(), 1u);
+  EXPECT_EQ(std::set<std::string>(got.begin(), got.end()),
+            std::set<std::string>{root.fallbacks()[0]});
+
+  // Should the system's cleaner remove it, the next caller gets a new one.
+  fs::remove_all(root.fallbacks()[0]);
+  const std::string next = platform::temp_directory();
+  ASSERT_EQ(root.fallbacks(), std::vector<std::string>{next});
+  expect_private_and_ours(next);
 }
 
 // ---- fallback from A to B ----------------------------------------------------------------
@@ -323,6 +453,116 @@ TEST_F(Retrieval, Ipv6AddressYieldsTheTextAfterItsLastColon) {
   // nothing of the address before it.
   HttpServer a(test::ipv6_body());
   EXPECT_EQ(lookup(a, b_), "");
+}
+
+// ---- redirects -----------------------------------------------------------------------------
+
+// Answers the echo page after `redirects` redirects: the first request's target is sent on
+// to /hop/1, /hop/k to /hop/k+1, each with the next status of a cycle of redirect codes.
+test::Handler redirect_chain(int redirects) {
+  return [redirects](const test::Request& r) {
+    const int hop = r.target.rfind("/hop/", 0) == 0 ? std::stoi(r.target.substr(5)) : 0;
+    if (hop >= redirects) return test::echo()(r);
+    static constexpr int kStatuses[] = {301, 302, 303, 307, 308};
+    return test::redirect("/hop/" + std::to_string(hop + 1), kStatuses[hop % 5])(r);
+  };
+}
+
+TEST_F(Retrieval, RedirectBetweenLoopbackServersIsFollowed) {
+  // The origin is on this machine itself, so a redirect to another of its ports is too.
+  HttpServer final_server;
+  HttpServer a(test::redirect(final_server.url("/final")));
+  EXPECT_EQ(lookup(a, b_), "127.0.0.1");
+  EXPECT_EQ(final_server.paths(), std::vector<std::string>{"/final"});
+  EXPECT_EQ(b_.requests(), 0u);
+}
+
+TEST_F(Retrieval, AtMostFiveRedirectsAreFollowed) {
+  {
+    HttpServer a(redirect_chain(5));
+    EXPECT_EQ(lookup(a, b_), "127.0.0.1");
+    EXPECT_EQ(a.requests(), 6u);
+    EXPECT_EQ(b_.requests(), 0u);
+  }
+  {
+    SCOPED_TRACE("six redirects");
+    HttpServer a(redirect_chain(6));
+    EXPECT_EQ(lookup(a, b_), kAddressB);
+    EXPECT_EQ(a.requests(), 6u);  // the sixth Location is never asked for
+    EXPECT_EQ(a.requests_for("/hop/6"), 0u);
+  }
+}
+
+TEST_F(Retrieval, RedirectToAnotherSchemeIsRefused) {
+  HttpServer other;
+  const std::string host_port = "127.0.0.1:" + std::to_string(other.port());
+  for (const std::string& to :
+       {"ftp://" + host_port + "/ip.txt", std::string("file:///etc/hostname"),
+        "file://" + temp_file(), "gopher://" + host_port + "/", "dict://" + host_port + "/d",
+        "telnet://" + host_port + "/", "scp://" + host_port + "/x"}) {
+    SCOPED_TRACE(to);
+    HttpServer a(test::redirect(to));
+    EXPECT_EQ(lookup(a, b_), kAddressB);
+    EXPECT_EQ(a.requests(), 1u);
+  }
+  EXPECT_EQ(other.connections(), 0u);
+}
+
+// A download that starts at a public address may not be sent into this machine or its
+// network. Only a network namespace in which this process owns public test addresses can
+// show that: tests/redirect_netns.sh runs these cases in one, with the addresses below
+// on its loopback interface. Elsewhere they are skipped.
+class RedirectFromPublicOrigin : public Retrieval {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("ADDROVA_PUBLIC_ADDRESSES"))
+      GTEST_SKIP() << "needs addresses of its own: run by tests/redirect_netns.sh";
+    Retrieval::SetUp();
+  }
+  static HttpServer::Options at(const std::string& address) {
+    HttpServer::Options o;
+    o.bind = address;
+    return o;
+  }
+  static constexpr char kPublic[] = "198.51.100.1";
+  static constexpr char kOtherPublic[] = "203.0.113.7";
+};
+
+TEST_F(RedirectFromPublicOrigin, IntoALocalAddressIsRefusedAndBAnswers) {
+  for (const char* local :
+       {"127.0.0.1", "127.0.0.53", "169.254.169.254", "10.1.2.3", "172.16.5.4", "192.168.7.8"}) {
+    SCOPED_TRACE(local);
+    HttpServer inside(test::echo(), at(local));
+    HttpServer a(test::redirect(inside.url("/secret")), at(kPublic));
+    const std::size_t b_before = b_.requests();
+    EXPECT_EQ(lookup(a, b_), kAddressB);
+    EXPECT_EQ(a.requests(), 1u);
+    // At most a connection was made; no request reached the local service.
+    EXPECT_EQ(inside.requests(), 0u);
+    EXPECT_EQ(b_.requests(), b_before + 1);
+  }
+}
+
+TEST_F(RedirectFromPublicOrigin, PublicHopsAreFollowedButNotIntoTheLocalNetworkLater) {
+  HttpServer other(test::fixed(200, test::echo_page("192.0.2.77")), at(kOtherPublic));
+  {
+    HttpServer a(test::redirect(other.url("/next")), at(kPublic));
+    EXPECT_EQ(lookup(a, b_), "192.0.2.77");
+    EXPECT_EQ(other.paths(), std::vector<std::string>{"/next"});
+  }
+  {
+    SCOPED_TRACE("public, public, then loopback");
+    HttpServer inside;
+    other.set_handler(test::redirect(inside.url("/secret")));
+    HttpServer a(test::redirect(other.url("/next")), at(kPublic));
+    EXPECT_EQ(lookup(a, b_), kAddressB);
+    EXPECT_EQ(inside.requests(), 0u);
+  }
+  {
+    SCOPED_TRACE("public, then back to the same public server");
+    HttpServer a(redirect_chain(3), at(kPublic));
+    EXPECT_EQ(lookup(a, b_), kPublic);
+  }
 }
 
 // ---- the shared temporary file -----------------------------------------------------------

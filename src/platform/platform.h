@@ -195,13 +195,29 @@ void open_url(Window& owner, const std::string& url);
 // ---- files -------------------------------------------------------------------------
 
 // The user's private temporary directory, ending in a separator; empty if there is none.
+// Nobody else can take its place: when the usual one belongs to somebody else, is a link,
+// is open to others or cannot be made, a new private one with a name nobody can guess is
+// made instead, once for the run, and given to every later caller. Safe to call from any
+// thread.
 std::string temp_directory();
 bool file_exists(const std::string& path);
 bool delete_file(const std::string& path);
 // Up to max_bytes from the start of the file; false when it cannot be opened.
 bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::string& out);
-// Creates or empties the file and writes the text and a CR LF in the platform's 8-bit
-// text encoding. Throws Error with the toolkit's message on failure.
+// Makes the file hold the text and a CR LF, in the platform's 8-bit text encoding. It never
+// waits on what stands at the path, and nobody, not even after the process is killed
+// part-way, finds the file empty or holding part of a line: the old content stays whole
+// until the new is complete. Only a regular file is written, or created where nothing is;
+// anything else (a pipe, a socket, a device, a folder) is refused. A symbolic link at the
+// path is followed, through any chain of links, to the file it finally leads to, which is
+// then written or created the same way; the link stays as it is. An existing file keeps
+// its permissions and, where the system lets us, its owner. Where its folder does not let
+// us create the new content beside it, an existing file is rewritten where it stands:
+// never empty, but a reader may then briefly see the rest of a longer old line after the
+// new one, and a process killed at that moment leaves it there. Throws Error with the
+// toolkit's message: "ファイル "<path>" を作成できません。<reason>" when the path is
+// refused or cannot be created, "ファイル "<path>" に書き込めません。<reason>" when writing
+// fails; the file is then as it was.
 void save_text_line(const std::string& path, const std::string& text);
 
 // ---- network -----------------------------------------------------------------------

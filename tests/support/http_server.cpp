@@ -31,6 +31,12 @@ std::string reason_phrase(int status) {
       return "Moved Permanently";
     case 302:
       return "Found";
+    case 303:
+      return "See Other";
+    case 307:
+      return "Temporary Redirect";
+    case 308:
+      return "Permanent Redirect";
     case 400:
       return "Bad Request";
     case 403:
@@ -50,6 +56,7 @@ std::string header_block(const Reply& reply, std::uint64_t content_length) {
   return "HTTP/1.1 " + std::to_string(reply.status) + " " + reason_phrase(reply.status) +
          "\r\nContent-Type: " + reply.content_type +
          "\r\nContent-Length: " + std::to_string(content_length) +
+         (reply.location.empty() ? "" : "\r\nLocation: " + reply.location) +
          "\r\nConnection: close\r\nCache-Control: no-cache\r\n\r\n";
 }
 
@@ -153,6 +160,13 @@ Handler counting_echo() {
     const unsigned n = ++*count;
     return Reply{.body = echo_page("10.0." + std::to_string((n >> 8) & 255) + "." +
                                    std::to_string(n & 255))};
+  };
+}
+
+Handler redirect(std::string location, int status) {
+  return [location, status](const Request&) {
+    return Reply{
+        .status = status, .body = "<html><body>Moved</body></html>\r\n", .location = location};
   };
 }
 

@@ -43,6 +43,7 @@ struct Reply {
   int status = 200;
   std::string content_type = "text/html";
   std::string body{};
+  std::string location{};  // sent as a Location header when not empty
   std::uint64_t announced_bytes = 0;
   std::chrono::milliseconds delay{0};  // waited before anything is sent
 };
@@ -73,6 +74,8 @@ Handler no_line_break();
 Handler ipv6_body();
 // The echo page with "10.0.H.L" for the Nth request (N = 256·H + L, from 1) of this handler.
 Handler counting_echo();
+// A redirect with the given status to `location`, and a short body of its own.
+Handler redirect(std::string location, int status = 302);
 // Chooses by the request target; `other` answers the rest.
 Handler route(std::map<std::string, Handler> by_target, Handler other);
 

@@ -1,13 +1,21 @@
 // URL download with libcurl. The reply is collected in memory, up to the size limit, and
 // written to the file only once the download has succeeded, so a failed download leaves
 // an older file as it was.
+//
+// Redirects are followed only where they stay out of the user's own machine and network
+// (shared/ipv4_scope.h). libcurl calls the check with the address it is connected to
+// before each request goes out, the first time for the URL we were given and then once
+// for every redirect, a reused connection included; a refusal ends the download before
+// the refused address receives a byte of the request.
 #include <curl/curl.h>
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
 #include "platform/gtk/files.h"
 #include "platform/platform.h"
+#include "shared/ipv4_scope.h"
 
 namespace platform {
 
@@ -38,6 +46,24 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
   return n;
 }
 
+// The address of the first connection, against which every later request is checked.
+// Through a proxy that address is the proxy's for every request, so the rule holds only
+// as far as the proxy does.
+struct Hops {
+  int requests = 0;
+  std::string origin;
+};
+
+int check_hop(void* user, char* remote_ip, char*, int, int) {
+  auto& hops = *static_cast<Hops*>(user);
+  if (hops.requests++ == 0) {
+    hops.origin = remote_ip ? remote_ip : "";
+    return CURL_PREREQFUNC_OK;
+  }
+  return remote_ip && shared::redirect_allowed(hops.origin, remote_ip) ? CURL_PREREQFUNC_OK
+                                                                       : CURL_PREREQFUNC_ABORT;
+}
+
 }  // namespace
 
 void set_download_limits(const DownloadLimits& limits) {
@@ -52,11 +78,14 @@ bool download_to_file(const std::string& url, const std::string& path) {
   CURL* curl = curl_easy_init();
   if (!curl) return false;
   Sink sink{{}, g_max_bytes};
+  Hops hops;
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, check_hop);
+  curl_easy_setopt(curl, CURLOPT_PREREQDATA, &hops);
   curl_easy_setopt(curl, CURLOPT_IPRESOLVE, CURL_IPRESOLVE_V4);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, g_connect_ms.load());
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, g_total_ms.load());
@@ -70,7 +99,7 @@ bool download_to_file(const std::string& url, const std::string& path) {
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_cleanup(curl);
   const bool ok = (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && sink.cut)) && status < 400;
-  return ok && gtk::replace_file(path, sink.body);
+  return ok && gtk::replace_file(path, sink.body, {.create_mode = 0600}).ok();
 }
 
 }  // namespace platform

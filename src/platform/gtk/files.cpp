@@ -1,29 +1,22 @@
 #include "platform/gtk/files.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/platform.h"
 
 namespace platform {
 
 namespace {
-
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // A directory that only this user can enter: created if missing, refused if it is a
 // link, somebody else's, or open to others.
@@ -35,14 +28,34 @@ bool private_directory(const std::string& dir) {
   return true;
 }
 
+std::string system_temp_root() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && tmp[0] == '/' ? tmp : "/tmp";
+}
+
 }  // namespace
 
+// The usual place is refused when another user made it first, or a link stands there, or
+// the runtime directory cannot be written. No other user can then lock us out: we take a
+// directory under a name nobody could know beforehand, made once and kept for the run.
 std::string temp_directory() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string dir = runtime && runtime[0] == '/'
-                              ? std::string(runtime) + "/addrova"
-                              : "/tmp/addrova-" + std::to_string(geteuid());
-  return private_directory(dir) ? dir + "/" : "";
+  const std::string uid = std::to_string(geteuid());
+  const std::string usual = runtime && runtime[0] == '/' ? std::string(runtime) + "/addrova"
+                                                         : system_temp_root() + "/addrova-" + uid;
+  if (private_directory(usual)) return usual + "/";
+
+  // Never destroyed, for workers that outlive main().
+  static std::mutex& lock = *new std::mutex;
+  static std::string& fallback = *new std::string;
+  std::lock_guard<std::mutex> hold(lock);
+  struct stat st;
+  if (fallback.empty() || lstat(fallback.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+      st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+    std::string made = system_temp_root() + "/addrova-" + uid + "-XXXXXX";
+    fallback = mkdtemp(made.data()) ? made : "";
+  }
+  return fallback.empty() ? "" : fallback + "/";
 }
 
 bool file_exists(const std::string& path) {
@@ -70,17 +83,90 @@ bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::strin
   return true;
 }
 
+namespace {
+
+// Where a chain of symbolic links starting at path ends, and what is there. 0, or the
+// errno that stopped the walk.
+struct FinalTarget {
+  std::string path;
+  bool exists = false;
+  struct stat info {};
+};
+
+int follow_links(std::string path, FinalTarget& out) {
+  for (int links = 0; links <= 40; ++links) {  // the kernel's own limit
+    if (lstat(path.c_str(), &out.info) != 0) {
+      if (errno != ENOENT) return errno;
+      out.path = path;  // nothing there yet: created at this name
+      return 0;
+    }
+    if (!S_ISLNK(out.info.st_mode)) {
+      out.path = path;
+      out.exists = true;
+      return 0;
+    }
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return errno;
+    if (n == 0 || static_cast<std::size_t>(n) >= target.size()) return ENAMETOOLONG;
+    target.resize(static_cast<std::size_t>(n));
+    // A relative link is relative to the directory that holds it.
+    const std::size_t slash = path.rfind('/');
+    path = target[0] == '/' || slash == std::string::npos ? target
+                                                          : path.substr(0, slash + 1) + target;
+  }
+  return ELOOP;
+}
+
+// Overwrites the start of a regular file and then cuts it to the new length, so that it
+// never stands empty; only its old tail may show for a moment after a shorter line. For
+// files whose folder does not let us put the new file beside them. Opening without
+// blocking keeps whatever may have replaced the file meanwhile from hanging us.
+gtk::ReplaceResult rewrite_in_place(const std::string& path, const std::string& bytes) {
+  using Step = gtk::ReplaceResult::Step;
+  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return {Step::Sibling, errno};
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return {Step::Sibling, EOPNOTSUPP};
+  }
+  const bool written = gtk::write_all(fd, bytes.data(), bytes.size()) &&
+                       ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
+  const int error = errno;
+  if (close(fd) != 0 && written) return {Step::Write, errno};
+  return written ? gtk::ReplaceResult{} : gtk::ReplaceResult{Step::Write, error};
+}
+
+}  // namespace
+
 // The text is UTF-8, as the rest of a Linux desktop expects, with a CR LF after it.
 void save_text_line(const std::string& path, const std::string& text) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw Error("ファイル \"" + path + "\" を作成できません。" + std::strerror(errno));
+  using Step = gtk::ReplaceResult::Step;
+  const auto fail = [&path](bool creating, int error) {
+    throw Error("ファイル \"" + path +
+                (creating ? "\" を作成できません。" : "\" に書き込めません。") +
+                std::strerror(error));
+  };
+  if (path.empty()) fail(true, ENOENT);
+  FinalTarget target;
+  if (const int error = follow_links(path, target)) fail(true, error);
+  if (target.exists) {
+    // Writing to a pipe, socket or device could wait for ever, and a folder is no file.
+    if (S_ISDIR(target.info.st_mode)) fail(true, EISDIR);
+    if (!S_ISREG(target.info.st_mode)) fail(true, EOPNOTSUPP);
+    // The rename would get past a file its owner made read-only.
+    if (faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0) fail(true, errno);
+  }
   const std::string line = text + "\r\n";
-  const bool written = write_all(fd, line.data(), line.size());
-  const int write_errno = errno;
-  const bool closed = close(fd) == 0;
-  if (!written || !closed)
-    throw Error("ファイル \"" + path + "\" に書き込めません。" +
-                std::strerror(written ? errno : write_errno));
+  // No flush to the disk: this runs on the UI thread after every lookup, where a flush
+  // could stall the window for as long as the disk is busy, and the rename alone already
+  // keeps a killed process from leaving half a file.
+  gtk::ReplaceResult result =
+      gtk::replace_file(target.path, line, {.create_mode = 0666, .keep_attributes = true});
+  if (!result.ok() && target.exists && result.failed != Step::Write)
+    result = rewrite_in_place(target.path, line);
+  if (!result.ok()) fail(result.failed == Step::Sibling, result.error);
 }
 
 std::string path_join(const std::string& dir, const std::string& name) {
@@ -89,16 +175,71 @@ std::string path_join(const std::string& dir, const std::string& name) {
 
 namespace gtk {
 
-bool replace_file(const std::string& path, const std::string& bytes, unsigned mode) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return false;
-  const bool ok = fchmod(fd, mode) == 0 && write_all(fd, bytes.data(), bytes.size());
-  if (close(fd) != 0 || !ok || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+ReplaceResult replace_file(const std::string& path, const std::string& bytes,
+                           const Replacement& how) {
+  using Step = ReplaceResult::Step;
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  // Hidden, and short enough for any file name length limit.
+  const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 200);
+  const std::string prefix =
+      (slash == std::string::npos ? "" : dir) + "." + base + "." + std::to_string(getpid()) + ".";
+
+  // The name is ours alone: created exclusively, so nothing planted there is written to.
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = prefix + std::to_string(counter++) + ".tmp";
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+              how.create_mode);
+    if (fd < 0 && errno != EEXIST) return {Step::Sibling, errno};
+  }
+  if (fd < 0) return {Step::Sibling, EEXIST};
+
+  struct stat old;
+  if (how.keep_attributes && stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    // Only root may give a file away; others may still keep its group.
+    if ((old.st_uid != geteuid() || old.st_gid != getegid()) &&
+        fchown(fd, old.st_uid, old.st_gid) != 0)
+      (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    // After the owner, which clears the set-user and set-group bits.
+    (void)!fchmod(fd, old.st_mode & 07777);
+  }
+  ReplaceResult result;
+  if (!write_all(fd, bytes.data(), bytes.size()) || (how.durable && fsync(fd) != 0))
+    result = {Step::Write, errno};
+  if (close(fd) != 0 && result.ok()) result = {Step::Write, errno};
+  if (result.ok() && rename(temp.c_str(), path.c_str()) != 0) result = {Step::Rename, errno};
+  if (!result.ok()) {
+    unlink(temp.c_str());
+    return result;
+  }
+  if (how.durable) {
+    // Makes the rename itself last. The new file is in place whatever happens here, and
+    // some file systems cannot flush a directory, so a failure is not reported.
+    const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd >= 0) {
+      (void)fsync(dir_fd);
+      close(dir_fd);
+    }
+  }
+  return result;
 }
 
 }  // namespace gtk

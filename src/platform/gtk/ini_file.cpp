@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <optional>
 #include <string>
 
+#include "platform/gtk/files.h"
 #include "platform/platform.h"
 #include "platform/profile_format.h"
 
@@ -31,12 +31,6 @@ class FileDescriptor {
     if (fd_ >= 0) ::close(fd_);
   }
   int get() const { return fd_; }
-  // Closes now, reporting the error a deferred write may surface only here.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
 
  private:
   int fd_;
@@ -81,54 +75,6 @@ bool load(const std::string& path, ExistingFile& file) {
   return true;
 }
 
-bool write_all(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Writes text to a new file beside path and renames it over path.
-bool replace_file(const std::string& path, const std::string& text, const ExistingFile& old) {
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::string prefix =
-      (slash == std::string::npos ? "" : dir) + "." + base + "." + std::to_string(::getpid()) + ".";
-
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int raw_fd = -1;
-  for (int attempt = 0; attempt < 100 && raw_fd < 0; ++attempt) {
-    temp = prefix + std::to_string(counter++) + ".tmp";
-    raw_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0644);
-    if (raw_fd < 0 && errno != EEXIST) return false;
-  }
-  if (raw_fd < 0) return false;
-  FileDescriptor fd(raw_fd);
-
-  if (old.present) {
-    // Keep the owner and permissions; where we may not, the file is still ours to write.
-    if (old.info.st_uid != ::geteuid() || old.info.st_gid != ::getegid())
-      (void)!::fchown(fd.get(), old.info.st_uid, old.info.st_gid);
-    (void)!::fchmod(fd.get(), old.info.st_mode & 07777);
-  }
-  const bool written = write_all(fd.get(), text) && ::fsync(fd.get()) == 0;
-  if (!fd.close() || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // Make the rename itself durable. The new file is in place whatever happens here, and
-  // some file systems cannot sync a directory, so a failure is not reported.
-  const FileDescriptor dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir_fd.get() >= 0) (void)::fsync(dir_fd.get());
-  return true;
-}
-
 [[noreturn]] void refuse(const std::string& path) {
   throw Error(path + " に書き込めません");
 }
@@ -156,7 +102,11 @@ void IniFile::write_string(const std::string& section, const std::string& key,
   const std::optional<std::string> text = profile::set(file.text, section, key, value);
   if (!text) refuse(path_);
   if (file.present && *text == file.text) return;  // unchanged: leave the file alone
-  if (!replace_file(path_, *text, file)) refuse(path_);
+  // Settings change seldom and only by the user's hand: worth waiting for the disk.
+  if (!gtk::replace_file(path_, *text,
+                         {.create_mode = 0644, .keep_attributes = true, .durable = true})
+           .ok())
+    refuse(path_);
 }
 
 }  // namespace platform

@@ -84,8 +84,10 @@ bool ShellLink::set_icon_location(const std::string& file, int) {
 
 bool ShellLink::save(const std::string& link_path) {
   if (impl_->target.empty()) return false;
-  return gtk::replace_file(
-      link_path, gtk::desktop_entry(impl_->target, impl_->icon, impl_->description), 0644);
+  return gtk::replace_file(link_path,
+                           gtk::desktop_entry(impl_->target, impl_->icon, impl_->description),
+                           {.create_mode = 0644})
+      .ok();
 }
 
 }  // namespace platform

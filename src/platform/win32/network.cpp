@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/win32/redirect_rule.h"
+#include "shared/ipv4_scope.h"
 
 namespace platform {
 
@@ -76,7 +77,7 @@ bool resolve(const std::string& host, bool& local) {
   for (const ADDRINFOW* a = ok ? found : nullptr; a; a = a->ai_next) {
     if (a->ai_family == AF_INET) {
       const auto* v4 = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
-      local = local || win32::local_ipv4(ntohl(v4->sin_addr.s_addr));
+      local = local || shared::is_local_ipv4(ntohl(v4->sin_addr.s_addr));
     } else if (a->ai_family == AF_INET6) {
       const auto* v6 = reinterpret_cast<const sockaddr_in6*>(a->ai_addr);
       unsigned char bytes[16];

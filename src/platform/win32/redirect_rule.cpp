@@ -3,19 +3,14 @@
 #include <algorithm>
 #include <cctype>
 
-namespace platform::win32 {
+#include "shared/ipv4_scope.h"
 
-bool local_ipv4(std::uint32_t a) {
-  const unsigned first = a >> 24;
-  return first == 0 || first == 10 || first == 127 || (a >> 16) == 0xA9FE ||  // 169.254
-         (a >> 20) == 0xAC1 ||                                                // 172.16/12
-         (a >> 16) == 0xC0A8;                                                 // 192.168
-}
+namespace platform::win32 {
 
 bool local_ipv6(const unsigned char (&a)[16]) {
   const bool zero_head = std::all_of(a, a + 10, [](unsigned char b) { return b == 0; });
   if (zero_head && a[10] == 0xFF && a[11] == 0xFF)  // ::ffff:a.b.c.d
-    return local_ipv4(std::uint32_t{a[12]} << 24 | std::uint32_t{a[13]} << 16 |
+    return shared::is_local_ipv4(std::uint32_t{a[12]} << 24 | std::uint32_t{a[13]} << 16 |
                       std::uint32_t{a[14]} << 8 | a[15]);
   const bool zero_up_to_last =
       zero_head && std::all_of(a + 10, a + 15, [](unsigned char b) { return b == 0; });

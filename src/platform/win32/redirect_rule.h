@@ -8,12 +8,8 @@ namespace platform::win32 {
 
 constexpr int kMaxRedirects = 5;
 
-// Addresses of this machine and the networks around it: unspecified (0/8), private
-// (10/8, 172.16/12, 192.168/16), loopback (127/8) and link-local (169.254/16). The
-// address is in host byte order.
-bool local_ipv4(std::uint32_t address);
-// The same for the sixteen bytes of an IPv6 address: ::, ::1, fc00::/7, fe80::/10, and
-// mapped IPv4 addresses by the rule above.
+// Whether the sixteen bytes of an IPv6 address are this machine's or its own network's:
+// ::, ::1, fc00::/7, fe80::/10, and mapped IPv4 addresses by shared::is_local_ipv4.
 bool local_ipv6(const unsigned char (&address)[16]);
 
 // The scheme of a URL in lower case and its host without brackets, user or port; empty

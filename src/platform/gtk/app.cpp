@@ -1,6 +1,4 @@
 // Application start, message loop, idle hook, the UI hand-off and message boxes.
-#include <unistd.h>
-
 #include <atomic>
 #include <thread>
 

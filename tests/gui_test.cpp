@@ -1,6 +1,9 @@
 // The main window, its fetch request and timer, and the lookup worker.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "gui_fixture.h"
 
 namespace {
@@ -76,6 +79,93 @@ TEST_F(Gui, SaveFailureShowsTheMessageAndLeavesTheClipboard) {
   ASSERT_TRUE(pump_until([&] { return !boxes.texts.empty(); }));
   EXPECT_NE(boxes.texts[0].find("/dev/full"), std::string::npos);
   EXPECT_EQ(platform::clipboard_text(), "old");
+}
+
+int open_message_boxes() {
+  int n = 0;
+  GList* all = gtk_window_list_toplevels();
+  for (GList* l = all; l; l = l->next)
+    if (GTK_IS_MESSAGE_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data))) ++n;
+  g_list_free(all);
+  return n;
+}
+
+long resident_kib() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+// Refresh on every tick with a save file that can never be written: every lookup fails
+// to save. The boxes are left open for 20 seconds, as by a user who is away; lookups go
+// on meanwhile, but never open a second box. Once the box is answered, the next failure
+// shows one again.
+TEST_F(Gui, RefreshWithAFailingSaveKeepsOneBoxOpen) {
+  struct Watch {
+    test::HttpServer* server;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    int most_boxes = 0;
+    int boxes_at_end = 0;
+    long rss_at_start = resident_kib(), rss_at_end = 0;
+    std::size_t requests_at_first_box = 0, requests_at_end = 0;
+    bool answered = false, shown_again = false, done = false;
+  } watch{server_.get()};
+  enable_saving("/dev/full");
+  options_->edtSec.set_text("0");
+  main_->ArmTimer();
+  // Looks at the boxes from inside whichever loop is running, the boxes' own included.
+  const guint source = g_timeout_add(
+      50,
+      +[](gpointer data) -> gboolean {
+        auto& w = *static_cast<Watch*>(data);
+        if (w.done) return G_SOURCE_REMOVE;
+        const int boxes = open_message_boxes();
+        w.most_boxes = std::max(w.most_boxes, boxes);
+        if (boxes > 0 && w.requests_at_first_box == 0)
+          w.requests_at_first_box = w.server->requests();
+        if (!w.answered && std::chrono::steady_clock::now() - w.start > std::chrono::seconds(20)) {
+          w.boxes_at_end = boxes;
+          w.rss_at_end = resident_kib();
+          w.requests_at_end = w.server->requests();
+          GList* all = gtk_window_list_toplevels();
+          for (GList* l = all; l; l = l->next)
+            if (GTK_IS_MESSAGE_DIALOG(l->data))
+              gtk_dialog_response(GTK_DIALOG(l->data), GTK_RESPONSE_OK);
+          g_list_free(all);
+          w.answered = true;
+        } else if (w.answered && boxes > 0) {
+          w.shown_again = true;
+          MainForm->DisarmTimer();
+          GList* all = gtk_window_list_toplevels();
+          for (GList* l = all; l; l = l->next)
+            if (GTK_IS_MESSAGE_DIALOG(l->data))
+              gtk_dialog_response(GTK_DIALOG(l->data), GTK_RESPONSE_OK);
+          g_list_free(all);
+          w.done = true;
+        }
+        return G_SOURCE_CONTINUE;
+      },
+      &watch);
+  const bool finished = pump_until([&] { return watch.done; }, 40000);
+  if (!finished) g_source_remove(source);
+  main_->DisarmTimer();
+  {
+    // A lookup still under way fails to save as well; its box is answered.
+    BoxCatcher late;
+    pump_until([&] { return main_->edtIP.text() != shared::kBusyText; });
+    pump_for(100);
+  }
+  ASSERT_TRUE(finished);
+  std::printf("after 20 s: %d box(es) open, at most %d; %zu lookups; RSS %ld -> %ld KiB\n",
+              watch.boxes_at_end, watch.most_boxes, watch.requests_at_end, watch.rss_at_start,
+              watch.rss_at_end);
+  EXPECT_EQ(watch.boxes_at_end, 1);
+  EXPECT_EQ(watch.most_boxes, 1);
+  // About one lookup a second, box or no box.
+  EXPECT_GE(watch.requests_at_end, watch.requests_at_first_box + 15);
+  EXPECT_TRUE(watch.shown_again);
+  EXPECT_EQ(main_->edtIP.text(), "127.0.0.1");
 }
 
 TEST_F(Gui, RequestsAreRefusedWhileBusy) {

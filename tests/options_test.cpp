@@ -1,8 +1,11 @@
 // The options dialog, the settings file and the start-up entry, driven through the
 // dialog's handlers and controls.
+#include <fcntl.h>
+
 #include "Unit1/endpoints.h"
 #include "gui_fixture.h"
 #include "platform/gtk/desktop_entry.h"
+#include "platform/gtk/files.h"
 #include "settings/settings.h"
 #include "startup_shortcut/startup_shortcut.h"
 
@@ -245,6 +248,69 @@ TEST_F(Options, StartUpBoxCreatesAndRemovesTheEntry) {
   fs::remove(autostart_entry());
   options_->cbStartUp.set_checked(false);
   EXPECT_TRUE(fs::exists(autostart_entry()));
+  EXPECT_TRUE(options_->cbStartUp.checked());
+}
+
+// Sets or clears the immutable attribute, which stops root as well.
+bool set_immutable(const fs::path& p, bool on) {
+  const std::string command =
+      std::string("chattr ") + (on ? "+i" : "-i") + " '" + p.string() + "' 2>/dev/null";
+  return system(command.c_str()) == 0;
+}
+
+TEST_F(Options, AFailedStartUpChangeShowsOnlyTheFailureAndTheBoxTellsTheTruth) {
+  BoxCatcher boxes;
+  show_dialog();
+  {
+    SCOPED_TRACE("the start-up folder cannot be created");
+    const fs::path file = dir_ / "plain-file";
+    std::ofstream(file) << "x";
+    const std::string config = getenv("XDG_CONFIG_HOME");
+    setenv("XDG_CONFIG_HOME", (file / "config").c_str(), 1);
+    options_->cbStartUp.set_checked(true);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    EXPECT_EQ(boxes.texts, std::vector<std::string>{"スタートアップフォルダが見つかりません"});
+    EXPECT_FALSE(options_->cbStartUp.checked());
+    EXPECT_FALSE(fs::exists(file / "config"));
+  }
+  const fs::path folder = autostart_entry().parent_path();
+  fs::create_directories(folder);
+  if (!set_immutable(folder, true)) GTEST_SKIP() << "needs chattr on the temporary directory";
+  {
+    SCOPED_TRACE("the start-up folder cannot be written");
+    boxes.texts.clear();
+    options_->cbStartUp.set_checked(true);
+    set_immutable(folder, false);
+    EXPECT_EQ(boxes.texts, std::vector<std::string>{"Save failed!"});
+    EXPECT_FALSE(options_->cbStartUp.checked());
+    EXPECT_TRUE(fs::is_empty(folder));
+  }
+  {
+    SCOPED_TRACE("the entry cannot be removed");
+    options_->cbStartUp.set_checked(true);
+    ASSERT_TRUE(fs::exists(autostart_entry()));
+    boxes.texts.clear();
+    ASSERT_TRUE(set_immutable(autostart_entry(), true));
+    options_->cbStartUp.set_checked(false);
+    set_immutable(autostart_entry(), false);
+    EXPECT_EQ(boxes.texts, std::vector<std::string>{"ファイル \"" + autostart_entry().string() +
+                                                    "\" を削除できません。"});
+    EXPECT_TRUE(options_->cbStartUp.checked());
+    EXPECT_TRUE(fs::exists(autostart_entry()));
+  }
+  // Once the fault is gone the box works as before.
+  boxes.texts.clear();
+  options_->cbStartUp.set_checked(false);
+  EXPECT_EQ(boxes.texts, std::vector<std::string>{"次回から自動起動されません"});
+  EXPECT_FALSE(fs::exists(autostart_entry()));
+}
+
+TEST_F(Options, ALinkToAProgramThatIsGoneIsRefused) {
+  BoxCatcher boxes;
+  const fs::path link = dir_ / "link.desktop";
+  EXPECT_FALSE(SaveShellLink(link, "", (dir_ / "no-such-program").string()));
+  EXPECT_EQ(boxes.texts, (std::vector<std::string>{"SetPath failed!", "Save failed!"}));
+  EXPECT_FALSE(fs::exists(link));
 }
 
 TEST_F(Options, AnExistingEntryTicksTheBoxWithoutTouchingIt) {
@@ -286,6 +352,63 @@ TEST(DesktopEntry, ExecQuotesWhatTheShellWouldSplit) {
   EXPECT_EQ(desktop_exec_value("/opt/100%/Addrova"), "/opt/100%%/Addrova");
   EXPECT_EQ(desktop_exec_value("/opt/a\"b$c/x"), "\"/opt/a\\\\\"b\\\\$c/x\"");
   EXPECT_EQ(desktop_exec_value("/opt/back\\slash"), "\"/opt/back\\\\\\\\slash\"");
+}
+
+TEST(ShellLink, RefusesProgramPathsAnEntryCannotCarry) {
+  char tmpl[] = "/tmp/addrova-link-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const fs::path dir = tmpl;
+  const fs::path good = dir / "Addrova", bad = dir / "Addrova\xff";
+  std::ofstream(good) << "x";
+  std::ofstream(bad) << "x";
+  for (const fs::path& target : {bad, dir / "gone", dir}) {
+    SCOPED_TRACE(target.string());
+    platform::ShellLink link;
+    ASSERT_TRUE(link.create());
+    EXPECT_FALSE(link.set_path(target));
+    EXPECT_FALSE(link.save(dir / "entry.desktop"));
+    EXPECT_FALSE(fs::exists(dir / "entry.desktop"));
+  }
+  platform::ShellLink link;
+  ASSERT_TRUE(link.create());
+  EXPECT_TRUE(link.set_path(good));
+  EXPECT_TRUE(link.save(dir / "entry.desktop"));
+  EXPECT_NE(read_bytes(dir / "entry.desktop").find("Exec=" + good.string() + "\n"),
+            std::string::npos);
+  fs::remove_all(dir);
+}
+
+TEST(ProcLinkPath, DropsTheMarkOfAReplacedFile) {
+  using platform::gtk::proc_link_path;
+  char tmpl[] = "/tmp/addrova-proc-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const fs::path dir = tmpl;
+  const auto fd_link = [](int fd) { return "/proc/self/fd/" + std::to_string(fd); };
+
+  const fs::path program = dir / "Addrova";
+  std::ofstream(program) << "old";
+  const int old_fd = open(program.c_str(), O_RDONLY);
+  ASSERT_GE(old_fd, 0);
+  EXPECT_EQ(proc_link_path(fd_link(old_fd)), program.string());
+  fs::remove(program);
+  EXPECT_EQ(proc_link_path(fd_link(old_fd)), program.string());
+  std::ofstream(program) << "new";  // a newer file at the same place
+  EXPECT_EQ(proc_link_path(fd_link(old_fd)), program.string());
+  close(old_fd);
+
+  // A file whose own name ends in the mark keeps it while it is in place.
+  const fs::path marked = dir / "Addrova (deleted)";
+  std::ofstream(marked) << "x";
+  const int marked_fd = open(marked.c_str(), O_RDONLY);
+  ASSERT_GE(marked_fd, 0);
+  EXPECT_EQ(proc_link_path(fd_link(marked_fd)), marked.string());
+  fs::remove(marked);
+  EXPECT_EQ(proc_link_path(fd_link(marked_fd)), marked.string());
+  close(marked_fd);
+
+  EXPECT_EQ(proc_link_path(dir / "not-a-link"), "");
+  EXPECT_EQ(platform::executable_path(), proc_link_path("/proc/self/exe"));
+  fs::remove_all(dir);
 }
 
 }  // namespace

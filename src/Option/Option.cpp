@@ -45,7 +45,7 @@ TFormOption::TFormOption()
 }
 
 void TFormOption::FormCreate() {
-  cbStartUp.set_checked(StartupShortcutExists(platform::kStartupLinkName));
+  ShowStartUpState();
 }
 
 void TFormOption::FormShow() {
@@ -53,16 +53,26 @@ void TFormOption::FormShow() {
   btnClose.focus();
 }
 
+// Ticks the box when the shortcut exists, without the click handler touching it.
+void TFormOption::ShowStartUpState() {
+  const bool suppressed = SuppressStartUpClick;
+  SuppressStartUpClick = true;
+  cbStartUp.set_checked(StartupShortcutExists(platform::kStartupLinkName));
+  SuppressStartUpClick = suppressed;
+}
+
 void TFormOption::cbStartUpClick() {
   if (SuppressStartUpClick) return;
-  // Follows the shortcut's existence, not the box's new state.
+  // Follows the shortcut's existence, not the box's new state. A failure has told of
+  // itself already; only success is confirmed.
   if (StartupShortcutExists(platform::kStartupLinkName)) {
-    RemoveStartupShortcut(platform::kStartupLinkName);
-    platform::message_box("次回から自動起動されません");
+    if (RemoveStartupShortcut(platform::kStartupLinkName))
+      platform::message_box("次回から自動起動されません");
   } else {
-    CreateStartupShortcut(platform::kStartupLinkName);
-    platform::message_box("次回から自動起動されます");
+    if (CreateStartupShortcut(platform::kStartupLinkName))
+      platform::message_box("次回から自動起動されます");
   }
+  ShowStartUpState();
 }
 
 void TFormOption::cbTimerClick() {

@@ -43,6 +43,7 @@ class TFormOption {
 
  private:
   void ApplyTimerState();
+  void ShowStartUpState();
 };
 
 extern TFormOption* FormOption;

@@ -37,7 +37,21 @@ void TGetIPThread::Execute() {
       if (TFormOption::SaveToFile() && !path.empty()) platform::save_text_line(path, text);
       platform::clipboard_set_text(text);
     } catch (const std::exception& e) {
-      platform::message_box(e.what());
+      ShowLookupMessage(e.what());
     }
   });
+}
+
+// A message box runs its own loop, and with a short refresh interval the next lookup
+// ends inside it: showing a box for that one too would stack modal boxes, one inside the
+// other, for as long as the fault lasts. While a lookup's box is open, later failures
+// show nothing; they still reach the address box, as every lookup's result does.
+void TGetIPThread::ShowLookupMessage(const std::string& text) {
+  static bool open = false;  // UI thread only
+  if (open) return;
+  open = true;
+  struct Closed {
+    ~Closed() { open = false; }
+  } closed;
+  platform::message_box(text);
 }

@@ -45,6 +45,8 @@ class TGetIPThread {
  private:
   explicit TGetIPThread(TMainForm& form) : form_(form) {}
   void Execute();
+  // Shows a lookup's failure unless the box of an earlier one is still open.
+  static void ShowLookupMessage(const std::string& text);
   TMainForm& form_;
 };
 

@@ -41,15 +41,22 @@ std::string RetrievePublicAddress(const std::string& url_a, const std::string& u
   if (dir.empty()) return shared::kErrorText;
   const std::string path = dir + "my_ip.txt";
 
+  // One endpoint's answer: its download read back from the file and parsed. A reply
+  // without an address counts as a failed endpoint, so a sign-in or error page from A
+  // still lets B answer.
+  const auto ask = [&path](const std::string& url) -> std::string {
+    if (!platform::download_to_file(url, path)) return shared::kErrorText;
+    std::string bytes;
+    if (!platform::read_file_prefix(path, kLineBytes, bytes)) {
+      platform::delete_file(path);
+      return shared::kErrorText;
+    }
+    return parse_first_line(read_first_line(bytes));
+  };
   std::lock_guard<std::mutex> hold(file_lock);
-  if (!platform::download_to_file(url_a, path) && !platform::download_to_file(url_b, path))
-    return shared::kErrorText;
-  std::string bytes;
-  if (!platform::read_file_prefix(path, kLineBytes, bytes)) {
-    platform::delete_file(path);
-    return shared::kErrorText;
-  }
-  return parse_first_line(read_first_line(bytes));
+  std::string address = ask(url_a);
+  if (address == shared::kErrorText) address = ask(url_b);
+  return address;
 }
 
 }  // namespace unit1

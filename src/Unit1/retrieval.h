@@ -12,8 +12,8 @@ struct Endpoints {
 Endpoints LookupEndpoints();
 void SetLookupEndpoints(const Endpoints& endpoints);
 
-// The address read from endpoint A, or from endpoint B when A's download fails, or
-// "取得エラー". Blocks the calling thread; never touches a window.
+// The address read from endpoint A, or from endpoint B when A's download fails or its
+// reply holds no IPv4 address, or "取得エラー". Blocks the calling thread; never touches a window.
 std::string RetrievePublicAddress();
 std::string RetrievePublicAddress(const std::string& url_a, const std::string& url_b);
 

@@ -21,6 +21,8 @@ class RetrievalTest : public testing::Test {
     if (target.rfind("/a/", 0) == 0) return {200, echo_page("203.0.113.7")};
     if (target.rfind("/b/", 0) == 0) return {200, echo_page("198.51.100.23")};
     if (target.rfind("/nocolon/", 0) == 0) return {200, "<html>no address here</html>\r\n"};
+    if (target.rfind("/signin/", 0) == 0)
+      return {200, "<html><head><title>Hotel WiFi: please log in</title></head></html>\r\n"};
     if (target.rfind("/lines/", 0) == 0)
       return {200, "<p>Address: 192.0.2.1</p>\r\n<p>IP: 10.0.0.1</p>\r\n"};
     return {404, "<html>Not Found</html>"};
@@ -51,8 +53,10 @@ TEST_F(RetrievalTest, ErrorTextWhenNeitherEndpointAnswersAndTheOldReplyStays) {
   EXPECT_EQ(after, before);
 }
 
-TEST_F(RetrievalTest, ErrorTextOrFirstLineOnlyForOddReplies) {
-  EXPECT_EQ(unit1::RetrievePublicAddress(url("/nocolon/"), url("/b/")), kError);
+TEST_F(RetrievalTest, AReplyWithoutAnAddressMakesBAnswer) {
+  EXPECT_EQ(unit1::RetrievePublicAddress(url("/nocolon/"), url("/b/")), "198.51.100.23");
+  EXPECT_EQ(unit1::RetrievePublicAddress(url("/signin/"), url("/b/")), "198.51.100.23");
+  EXPECT_EQ(unit1::RetrievePublicAddress(url("/nocolon/"), url("/signin/")), kError);
   EXPECT_EQ(unit1::RetrievePublicAddress(url("/lines/"), url("/b/")), "192.0.2.1");
 }
 

@@ -1,9 +1,8 @@
 // Application start, message loop, idle hook, the UI hand-off and message boxes.
-#include <unistd.h>
-
 #include <atomic>
 #include <thread>
 
+#include "platform/gtk/files.h"
 #include "platform/gtk/gtk_impl.h"
 #include "shared/utf8.h"
 
@@ -98,11 +97,10 @@ bool on_ui_thread() {
   return std::this_thread::get_id() == g_ui_thread;
 }
 
+// Where the program file is, even after it was replaced while running (as a package
+// update does); the title and the start-up entry come from this path.
 std::string executable_path() {
-  std::string path(4096, '\0');
-  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
-  path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return path;
+  return gtk::proc_link_path("/proc/self/exe");
 }
 
 std::string executable_directory() {

@@ -10,7 +10,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+<<<<<<< HEAD
 #include <mutex>
+=======
+#include <string_view>
+>>>>>>> wt-a1
 
 #include "platform/platform.h"
 
@@ -190,6 +194,7 @@ bool write_all(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+<<<<<<< HEAD
 ReplaceResult replace_file(const std::string& path, const std::string& bytes,
                            const Replacement& how) {
   using Step = ReplaceResult::Step;
@@ -240,6 +245,21 @@ ReplaceResult replace_file(const std::string& path, const std::string& bytes,
     }
   }
   return result;
+=======
+std::string proc_link_path(const std::string& link) {
+  std::string path(4096, '\0');
+  const ssize_t n = readlink(link.c_str(), path.data(), path.size());
+  path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  constexpr std::string_view kMark = " (deleted)";
+  if (!path.ends_with(kMark)) return path;
+  // A file whose own name ends that way, still in place, is the very file of the link.
+  struct stat linked, named;
+  if (stat(link.c_str(), &linked) == 0 && stat(path.c_str(), &named) == 0 &&
+      linked.st_dev == named.st_dev && linked.st_ino == named.st_ino)
+    return path;
+  path.resize(path.size() - kMark.size());
+  return path;
+>>>>>>> wt-a1
 }
 
 }  // namespace gtk

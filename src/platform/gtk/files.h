@@ -35,4 +35,10 @@ ReplaceResult replace_file(const std::string& path, const std::string& bytes,
 // Writes all bytes, resuming after interruptions; false with errno set on failure.
 bool write_all(int fd, const char* data, std::size_t size);
 
+// The path a /proc link such as /proc/self/exe names, empty when it cannot be read. The
+// kernel marks a file deleted or replaced since it was opened with " (deleted)" after its
+// path; that mark is dropped, so the result is the place the file was at, which may now
+// hold a newer file or none.
+std::string proc_link_path(const std::string& link);
+
 }  // namespace platform::gtk

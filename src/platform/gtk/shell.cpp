@@ -64,9 +64,15 @@ bool ShellLink::create() {
   return true;
 }
 
+// A desktop entry is UTF-8 text, so a path that is not cannot be written into one; and an
+// entry naming a program file that is gone (replaced or removed since the program
+// started) would fail at every logon. Both are refused, and save() then writes nothing.
 bool ShellLink::set_path(const std::string& target) {
-  impl_->target = target;
-  return !target.empty();
+  struct stat st;
+  const bool usable = !target.empty() && g_utf8_validate(target.data(), target.size(), nullptr) &&
+                      stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  impl_->target = usable ? target : "";
+  return usable;
 }
 
 bool ShellLink::set_description(const std::string& description) {

@@ -10,11 +10,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-<<<<<<< HEAD
 #include <mutex>
-=======
 #include <string_view>
->>>>>>> wt-a1
 
 #include "platform/platform.h"
 
@@ -194,7 +191,6 @@ bool write_all(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-<<<<<<< HEAD
 ReplaceResult replace_file(const std::string& path, const std::string& bytes,
                            const Replacement& how) {
   using Step = ReplaceResult::Step;
@@ -245,7 +241,8 @@ ReplaceResult replace_file(const std::string& path, const std::string& bytes,
     }
   }
   return result;
-=======
+}
+
 std::string proc_link_path(const std::string& link) {
   std::string path(4096, '\0');
   const ssize_t n = readlink(link.c_str(), path.data(), path.size());
@@ -259,7 +256,6 @@ std::string proc_link_path(const std::string& link) {
     return path;
   path.resize(path.size() - kMark.size());
   return path;
->>>>>>> wt-a1
 }
 
 }  // namespace gtk

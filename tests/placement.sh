@@ -5,7 +5,8 @@
 #   2. GDK_SCALE=2 on a 2560x1600 screen (a 1280x800 logical screen);
 #   3. GDK_SCALE=1 with Xft.dpi 144 (larger fonts) on a 1280x1024 screen.
 # Each time the window must lie wholly on the screen with its bottom-right corner on the
-# bottom-right corner of the work area (the whole screen: Xvfb runs no window manager).
+# bottom-right corner of the work area (the whole screen: Xvfb runs no window manager),
+# and the options dialog, opened with the gear button, must show centred on the screen.
 #
 #   tests/placement.sh PROGRAM [SHOT_DIR]
 #
@@ -37,7 +38,8 @@ FAILURES=0
 cleanup() {
   [[ -n $PROG_PID ]] && kill "$PROG_PID" 2>/dev/null && wait "$PROG_PID" 2>/dev/null
   [[ -n $XVFB_PID ]] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
-  PROG_PID= XVFB_PID=
+  PROG_PID=''
+  XVFB_PID=''
 }
 trap 'cleanup; rm -rf "$WORK"' EXIT
 trap 'exit 1' INT TERM HUP
@@ -67,9 +69,18 @@ start_xvfb() {
   return 1
 }
 
-# check NAME SCREEN SCALE [DPI]: runs the program and checks where its window is.
+# geometry ID: sets x, y, w and h to the window's place and size on the screen.
+geometry() {
+  eval "$(xwininfo -id "$1" | awk '
+    /Absolute upper-left X:/ { print "x=" $NF }
+    /Absolute upper-left Y:/ { print "y=" $NF }
+    /Width:/ { print "w=" $NF }
+    /Height:/ { print "h=" $NF }')"
+}
+
+# check NAME SCREEN SCALE [DPI]: runs the program and checks where its windows are.
 check() {
-  local name=$1 screen=$2 scale=$3 dpi=${4:-} id x y w h sw sh
+  local name=$1 screen=$2 scale=$3 dpi=${4:-} id dialog x y w h sw sh
   if ! start_xvfb "$screen"; then
     fail "$name: Xvfb did not start"
     return
@@ -86,17 +97,27 @@ check() {
     return
   fi
   sleep 1  # placed once shown: let the move land
-  eval "$(xwininfo -id "$id" | awk '
-    /Absolute upper-left X:/ { print "x=" $NF }
-    /Absolute upper-left Y:/ { print "y=" $NF }
-    /Width:/ { print "w=" $NF }
-    /Height:/ { print "h=" $NF }')"
+  geometry "$id"
   read -r sw sh < <(xdotool getdisplaygeometry)
   echo "$name: window ${w}x${h} at $x,$y on a ${sw}x${sh} screen (GDK_SCALE=$scale${dpi:+, Xft.dpi $dpi})"
   ((x >= 0 && y >= 0 && x + w <= sw && y + h <= sh)) || fail "$name: the window is not wholly on the screen"
   ((x + w == sw && y + h == sh)) || fail "$name: the window does not touch the bottom-right corner"
   ((w == 402 * scale && h == 39 * scale)) || fail "$name: the window is ${w}x${h}, not $((402 * scale))x$((39 * scale))"
   [[ -n $SHOT_DIR ]] && import -window root -crop "${w}x${h}+${x}+${y}" "$SHOT_DIR/placement-$name.png"
+
+  # The gear button sits at 364,4 (32x30) in the strip's client area.
+  xdotool mousemove $((x + 380 * scale)) $((y + 19 * scale)) click 1
+  dialog=$(timeout 10 xdotool search --sync --onlyvisible --name '^設定$' 2>/dev/null | head -n1)
+  if [[ -z $dialog ]]; then
+    fail "$name: the options dialog did not open"
+  else
+    sleep 0.5
+    geometry "$dialog"
+    echo "$name: dialog ${w}x${h} at $x,$y"
+    ((x - (sw - w) / 2 <= 1 && (sw - w) / 2 - x <= 1 && y - (sh - h) / 2 <= 1 && (sh - h) / 2 - y <= 1)) ||
+      fail "$name: the options dialog is not centred"
+    [[ -n $SHOT_DIR ]] && import -window root -crop "${w}x${h}+${x}+${y}" "$SHOT_DIR/dialog-$name.png"
+  fi
   cleanup
 }
 

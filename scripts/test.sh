@@ -2,7 +2,8 @@
 # Installs what building and testing need, builds, and runs every test:
 #   1. the Linux suite built with AddressSanitizer and UBSan, under Xvfb;
 #   2. the threaded tests again under ThreadSanitizer;
-#   3. the unmodified release binary, black-box, in a network namespace;
+#   3. the unmodified release binary, black-box, in a network namespace, and its window's
+#      place at GDK_SCALE 1 and 2 and at Xft.dpi 144;
 #   4. the Windows build, cross-compiled, with its tests under Wine;
 #   5. a short run of each fuzz target (FUZZ_SECONDS, default 60, each).
 set -euo pipefail
@@ -42,6 +43,9 @@ step "release binary, black-box, in a network namespace"
 cmake -S "$ROOT" -B "$BUILD/release" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD/release" -j"$JOBS" --target Addrova echo_server close_window >/dev/null
 bash "$ROOT/tests/blackbox_netns.sh" "$BUILD/release/Addrova" "$BUILD/release/tests/echo_server"
+
+step "release binary placed on scaled displays"
+bash "$ROOT/tests/placement.sh" "$BUILD/release/Addrova" || [ $? -eq 77 ]
 
 step "Windows build, cross-compiled, tested under Wine"
 cmake -S "$ROOT" -B "$BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" >/dev/null

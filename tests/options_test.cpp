@@ -214,6 +214,93 @@ TEST_F(Options, IntervalBoxTakesDigitsStepsAndRaisesOnLeaving) {
   EXPECT_EQ(options_->edtSec.text(), "100001");
 }
 
+// Pastes through the clipboard as Ctrl+V would, and waits for the entry to take it.
+void paste(GtkWidget* entry, const char* text) {
+  gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text, -1);
+  g_signal_emit_by_name(entry, "paste-clipboard");
+  pump_for(150);
+}
+
+std::pair<int, int> selection(GtkWidget* entry) {
+  int start = 0, end = 0;
+  gtk_editable_get_selection_bounds(GTK_EDITABLE(entry), &start, &end);
+  return {start, end};
+}
+
+TEST_F(Options, IntervalBoxUndoesARefusedReplacementWhole) {
+  options_->cbTimer.set_checked(true);
+  show_dialog();
+  GtkWidget* e = sec_entry();
+  gtk_widget_grab_focus(e);
+  options_->edtSec.set_text("12");
+  gtk_editable_select_region(GTK_EDITABLE(e), 0, -1);
+  paste(e, "abc");
+  EXPECT_EQ(options_->edtSec.text(), "12");
+  EXPECT_EQ(selection(e), std::make_pair(0, 2));
+  paste(e, "-");
+  EXPECT_EQ(options_->edtSec.text(), "12");
+
+  // A selection inside the text, replaced by what would not read as an integer.
+  options_->edtSec.set_text("123");
+  gtk_editable_select_region(GTK_EDITABLE(e), 1, 2);
+  paste(e, "x9");
+  EXPECT_EQ(options_->edtSec.text(), "123");
+  EXPECT_EQ(selection(e), std::make_pair(1, 2));
+  paste(e, "45");
+  EXPECT_EQ(options_->edtSec.text(), "1453");
+
+  // Typed over a selection: a letter is dropped and the selection stays, a digit replaces.
+  options_->edtSec.set_text("34");
+  gtk_editable_select_region(GTK_EDITABLE(e), 0, -1);
+  send_key(e, GDK_KEY_a);
+  pump_for(20);
+  EXPECT_EQ(options_->edtSec.text(), "34");
+  EXPECT_EQ(selection(e), std::make_pair(0, 2));
+  send_key(e, GDK_KEY_7);
+  EXPECT_EQ(options_->edtSec.text(), "7");
+
+  // Deleting alone is no refused edit, and does not bring old text back later.
+  options_->edtSec.set_text("56");
+  gtk_editable_select_region(GTK_EDITABLE(e), 0, -1);
+  g_signal_emit_by_name(e, "backspace");
+  EXPECT_EQ(options_->edtSec.text(), "");
+  pump_for(20);
+  send_key(e, GDK_KEY_b);
+  EXPECT_EQ(options_->edtSec.text(), "");
+  paste(e, "89");
+  EXPECT_EQ(options_->edtSec.text(), "89");
+}
+
+TEST_F(Options, IntervalBoxFitsItsRowAndItsArrowsStep) {
+  options_->cbTimer.set_checked(true);
+  show_dialog();
+  GtkWidget* box = options_->edtSec.impl().widget;
+  EXPECT_EQ(gtk_widget_get_allocated_height(box), 21);
+  EXPECT_EQ(gtk_widget_get_allocated_width(box), 49);
+  GtkAllocation entry;
+  gtk_widget_get_allocation(sec_entry(), &entry);
+  EXPECT_GE(entry.width, 30);
+  std::vector<GtkWidget*> arrows;
+  GList* parts = gtk_container_get_children(GTK_CONTAINER(box));
+  GList* column = gtk_container_get_children(GTK_CONTAINER(g_list_last(parts)->data));
+  for (GList* l = column; l; l = l->next) arrows.push_back(GTK_WIDGET(l->data));
+  g_list_free(column);
+  g_list_free(parts);
+  ASSERT_EQ(arrows.size(), 2u);
+  for (GtkWidget* a : arrows) {
+    GtkAllocation r;
+    gtk_widget_get_allocation(a, &r);
+    EXPECT_GE(r.height, 9);
+    EXPECT_GE(r.width, 12);
+  }
+  options_->edtSec.set_text("8");
+  gtk_button_clicked(GTK_BUTTON(arrows[0]));
+  EXPECT_EQ(options_->edtSec.text(), "9");
+  gtk_button_clicked(GTK_BUTTON(arrows[1]));
+  gtk_button_clicked(GTK_BUTTON(arrows[1]));
+  EXPECT_EQ(options_->edtSec.text(), "7");
+}
+
 TEST_F(Options, PathBoxLimitsTypingButKeepsLongerStoredPaths) {
   GtkWidget* e = options_->edtFileName.impl().entry;
   type(e, std::string(300, 'a').c_str());
@@ -223,6 +310,130 @@ TEST_F(Options, PathBoxLimitsTypingButKeepsLongerStoredPaths) {
   const std::string stored = "/" + std::string(299, 'b');
   options_->edtFileName.set_text(stored);
   EXPECT_EQ(options_->edtFileName.text(), stored);
+}
+
+GtkWidget* browse_button(platform::FileNameEdit& edit) {
+  GList* parts = gtk_container_get_children(GTK_CONTAINER(edit.impl().widget));
+  GtkWidget* button = GTK_WIDGET(g_list_last(parts)->data);
+  g_list_free(parts);
+  return button;
+}
+
+TEST_F(Options, PathChosenInTheSaveDialogIsTakenWhole) {
+  options_->cbFileSave.set_checked(true);
+  show_dialog();
+  // Three folders of 100 characters: a path longer than typing may make.
+  fs::path folder = dir_;
+  for (char c : {'x', 'y', 'z'}) folder /= std::string(100, c);
+  fs::create_directories(folder);
+  options_->edtFileName.set_text("/tmp/before.txt");
+  // The dialog answered as a user would: a folder, a name, Save.
+  std::string offered;
+  const auto real_dialog = platform::gtk::run_save_dialog;
+  platform::gtk::run_save_dialog = [&](GtkFileChooser* chooser) {
+    gchar* name = gtk_file_chooser_get_current_name(chooser);
+    offered = name ? name : "";
+    g_free(name);
+    return std::optional<std::string>((folder / "chosen").string());
+  };
+  gtk_button_clicked(GTK_BUTTON(browse_button(options_->edtFileName)));
+  platform::gtk::run_save_dialog = real_dialog;
+  EXPECT_EQ(offered, "before.txt");
+  const std::string expected = (folder / "chosen.txt").string();
+  EXPECT_GT(g_utf8_strlen(expected.c_str(), -1), 255);
+  EXPECT_EQ(options_->edtFileName.text(), expected);
+  // Typing is still limited.
+  type(options_->edtFileName.impl().entry, "a");
+  EXPECT_EQ(options_->edtFileName.text(), expected);
+}
+
+TEST_F(Options, PictureButtonsHaveATooltipAndAnAccessibleName) {
+  GtkWidget* browse = browse_button(options_->edtFileName);
+  GtkWidget* gear = main_->btnOption.impl().widget;
+  for (auto [widget, name] : {std::pair{browse, "参照"}, std::pair{gear, "設定"}}) {
+    gchar* tip = gtk_widget_get_tooltip_text(widget);
+    EXPECT_STREQ(tip, name);
+    g_free(tip);
+    EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(widget)), name);
+  }
+}
+
+TEST_F(Options, DialogIsCentredEveryTimeItShows) {
+  int width = 0, height = 0;
+  ASSERT_TRUE(platform::display_mode(width, height));
+  std::vector<platform::Rect> shown;
+  struct Step {
+    std::vector<platform::Rect>* shown;
+    bool move_away;
+  };
+  auto show_once = [&](bool move_away) {
+    Step step{&shown, move_away};
+    g_idle_add(
+        [](gpointer data) {
+          auto& s = *static_cast<Step*>(data);
+          platform::Window& w = FormOption->Window();
+          GtkWidget* window = w.impl().window;
+          pump_until([&] { return gtk_widget_get_mapped(window); });
+          pump_for(100);
+          s.shown->push_back(w.outer_rect());
+          if (s.move_away) {
+            gtk_window_move(GTK_WINDOW(window), 5, 7);
+            pump_until([&] { return w.outer_rect().left != s.shown->back().left; });
+            s.shown->push_back(w.outer_rect());
+          }
+          w.end_modal();
+          return G_SOURCE_REMOVE;
+        },
+        &step);
+    main_->btnOptionClick();
+  };
+  show_once(true);
+  show_once(false);
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_NE(shown[1].left, shown[0].left);  // it did move away
+  for (std::size_t i : {0u, 2u}) {
+    const platform::Rect& r = shown[i];
+    EXPECT_NEAR(r.left, (width - (r.right - r.left)) / 2, 1) << i;
+    EXPECT_NEAR(r.top, (height - (r.bottom - r.top)) / 2, 1) << i;
+  }
+}
+
+// The author panel's pixels with and without the keyboard focus on it.
+TEST_F(Options, AuthorPanelShowsAFocusMarkAndTakesSpaceAndEnter) {
+  GtkWidget* window = show_dialog();
+  GtkWidget* panel = options_->sPanel1.impl().widget;
+  auto snapshot = [&] {
+    pump_for(50);
+    const int w = gtk_widget_get_allocated_width(panel), h = gtk_widget_get_allocated_height(panel);
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(s);
+    gtk_widget_draw(panel, cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(s);
+    const auto* px = cairo_image_surface_get_data(s);
+    std::string pixels(reinterpret_cast<const char*>(px), cairo_image_surface_get_stride(s) * h);
+    cairo_surface_destroy(s);
+    return pixels;
+  };
+  // The window active, as the window manager would make it, and the keyboard in use.
+  GdkEvent* focus_in = gdk_event_new(GDK_FOCUS_CHANGE);
+  focus_in->focus_change.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+  focus_in->focus_change.in = TRUE;
+  gtk_widget_send_focus_change(window, focus_in);
+  gdk_event_free(focus_in);
+  gtk_window_set_focus_visible(GTK_WINDOW(window), TRUE);
+  options_->btnClose.focus();
+  const std::string unfocused = snapshot();
+  options_->sPanel1.focus();
+  ASSERT_TRUE(gtk_widget_has_visible_focus(panel));
+  EXPECT_NE(snapshot(), unfocused);
+
+  int clicks = 0;
+  options_->sPanel1.on_click([&] { ++clicks; });
+  send_key(panel, GDK_KEY_space);
+  send_key(panel, GDK_KEY_Return);
+  send_key(panel, GDK_KEY_a);
+  EXPECT_EQ(clicks, 2);
 }
 
 TEST_F(Options, StartUpBoxCreatesAndRemovesTheEntry) {

@@ -16,6 +16,7 @@ TMainForm::TMainForm()
   Button1.set_hand_cursor();
   Button1.on_click([this] { Button1Click(); });
   btnOption.on_click([this] { btnOptionClick(); });
+  btnOption.set_hint("設定");
   window_.on_show([this] { FormShow(); });
   Button1.focus();
   platform::set_idle_hook([this] { FirstIdle(); });

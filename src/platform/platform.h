@@ -62,6 +62,8 @@ class Control {
   void set_enabled(bool on);
   bool enabled() const;
   void set_hand_cursor();
+  // Tooltip and accessible name, for a control whose face shows no text.
+  void set_hint(const std::string& text);
   void focus();
   Impl& impl() const { return *impl_; }
 

@@ -23,7 +23,6 @@ constexpr char kCss[] = R"(
 entry { min-height: 0; padding: 0 3px; }
 button { min-height: 0; min-width: 0; padding: 0 2px; }
 button.spin-arrow { padding: 0; border-radius: 0; }
-button.spin-arrow image { -gtk-icon-transform: scale(0.7); }
 checkbutton { padding: 0; }
 checkbutton check { margin: 0 4px 0 0; min-width: 13px; min-height: 13px; }
 frame.panel > border { border-style: solid; border-width: 1px; }

@@ -1,4 +1,4 @@
-// What every control has: enabling, focus and the hand cursor.
+// What every control has: enabling, a hint, focus and the hand cursor.
 #include "platform/gtk/gtk_impl.h"
 
 namespace platform {
@@ -13,6 +13,11 @@ void Control::set_enabled(bool on) {
 
 bool Control::enabled() const {
   return gtk_widget_get_sensitive(impl_->widget);
+}
+
+void Control::set_hint(const std::string& text) {
+  gtk_widget_set_tooltip_text(impl_->widget, text.c_str());
+  atk_object_set_name(gtk_widget_get_accessible(impl_->widget), text.c_str());
 }
 
 void Control::focus() {

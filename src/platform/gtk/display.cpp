@@ -22,16 +22,17 @@ bool work_area(Rect& r) {
   return true;
 }
 
-// A mode of zero width or height is no mode at all.
+// In the same logical pixels as the work area and window positions, so that on a scaled
+// display (GDK_SCALE=2) a window placed from these sizes lands on the screen. A mode of
+// zero width or height is no mode at all.
 bool display_mode(int& width, int& height) {
   GdkMonitor* m = primary_monitor();
   if (!m) return false;
   GdkRectangle g;
   gdk_monitor_get_geometry(m, &g);
-  const int scale = gdk_monitor_get_scale_factor(m);
   if (g.width <= 0 || g.height <= 0) return false;
-  width = g.width * scale;
-  height = g.height * scale;
+  width = g.width;
+  height = g.height;
   return true;
 }
 

@@ -33,11 +33,9 @@ namespace gtk {
 // The typing filters of the spin and path boxes would take the program's text for a
 // paste; it passes them by.
 void set_text_unfiltered(Control::Impl& c, const std::string& text) {
-  const guint insert = g_signal_lookup("insert-text", GTK_TYPE_EDITABLE);
-  const auto match = GSignalMatchType(G_SIGNAL_MATCH_ID | G_SIGNAL_MATCH_DATA);
-  g_signal_handlers_block_matched(c.entry, match, insert, 0, nullptr, nullptr, &c);
+  g_signal_handlers_block_matched(c.entry, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, &c);
   gtk_entry_set_text(GTK_ENTRY(c.entry), text.c_str());
-  g_signal_handlers_unblock_matched(c.entry, match, insert, 0, nullptr, nullptr, &c);
+  g_signal_handlers_unblock_matched(c.entry, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, &c);
 }
 
 }  // namespace gtk

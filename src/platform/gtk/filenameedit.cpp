@@ -8,7 +8,7 @@ namespace platform {
 namespace {
 
 struct FileNameData {
-  GtkWidget* entry;
+  Control::Impl* control;
   std::string filter;       // "Name|pattern|Name|pattern"
   std::string default_ext;  // "*.txt" or "txt"
 };
@@ -23,7 +23,8 @@ std::vector<std::string> split_filter(const std::string& filter) {
 }
 
 // The dialog opens in the folder of the path already in the box, with its file name, and
-// adds the default extension to a chosen name that has none.
+// adds the default extension to a chosen name that has none. The chosen path is taken
+// whole, like a stored one: the length limit is for typing.
 void on_browse(GtkButton* button, gpointer data) {
   auto& d = *static_cast<FileNameData*>(data);
   GtkWidget* dialog =
@@ -39,19 +40,17 @@ void on_browse(GtkButton* button, gpointer data) {
     gtk_file_filter_add_pattern(f, parts[i + 1].c_str());
     gtk_file_chooser_add_filter(chooser, f);
   }
-  const std::filesystem::path current(gtk_entry_get_text(GTK_ENTRY(d.entry)));
+  GtkWidget* entry = d.control->entry;
+  const std::filesystem::path current(gtk_entry_get_text(GTK_ENTRY(entry)));
   if (current.has_parent_path())
     gtk_file_chooser_set_current_folder(chooser, current.parent_path().c_str());
   gtk_file_chooser_set_current_name(chooser, current.filename().c_str());
-  if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
-    if (gchar* name = gtk_file_chooser_get_filename(chooser)) {
-      std::filesystem::path chosen(name);
-      g_free(name);
-      std::string ext = d.default_ext;
-      if (ext.rfind("*.", 0) == 0) ext.erase(0, 2);
-      if (!chosen.has_extension() && !ext.empty()) chosen += "." + ext;
-      gtk_entry_set_text(GTK_ENTRY(d.entry), chosen.c_str());
-    }
+  if (const std::optional<std::string> name = gtk::run_save_dialog(chooser)) {
+    std::filesystem::path chosen(*name);
+    std::string ext = d.default_ext;
+    if (ext.rfind("*.", 0) == 0) ext.erase(0, 2);
+    if (!chosen.has_extension() && !ext.empty()) chosen += "." + ext;
+    gtk::set_text_unfiltered(*d.control, chosen.string());
   }
   gtk_widget_destroy(dialog);
 }
@@ -85,8 +84,9 @@ std::unique_ptr<Control::Impl> make_file_edit(Window& parent, Geometry g, int ma
   GtkWidget* browse = gtk_button_new_from_icon_name("document-open-symbolic", GTK_ICON_SIZE_MENU);
   gtk_widget_set_size_request(browse, g.height, g.height);
   gtk_widget_set_tooltip_text(browse, "参照");
+  atk_object_set_name(gtk_widget_get_accessible(browse), "参照");
   g_signal_connect_data(browse, "clicked", G_CALLBACK(on_browse),
-                        new FileNameData{impl->entry, filter, default_ext}, free_data,
+                        new FileNameData{impl.get(), filter, default_ext}, free_data,
                         GConnectFlags(0));
   impl->widget = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
   gtk_box_pack_start(GTK_BOX(impl->widget), impl->entry, TRUE, TRUE, 0);
@@ -96,6 +96,16 @@ std::unique_ptr<Control::Impl> make_file_edit(Window& parent, Geometry g, int ma
 }
 
 }  // namespace
+
+std::function<std::optional<std::string>(GtkFileChooser*)> gtk::run_save_dialog =
+    [](GtkFileChooser* chooser) -> std::optional<std::string> {
+  if (gtk_dialog_run(GTK_DIALOG(chooser)) != GTK_RESPONSE_ACCEPT) return std::nullopt;
+  gchar* name = gtk_file_chooser_get_filename(chooser);
+  if (!name) return std::nullopt;
+  std::string chosen = name;
+  g_free(name);
+  return chosen;
+};
 
 FileNameEdit::FileNameEdit(Window& parent, Geometry g, int max_length, const std::string& filter,
                            const std::string& default_ext)

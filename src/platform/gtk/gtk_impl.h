@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ void set_text_unfiltered(Control::Impl& c, const std::string& text);
 // Loads an embedded picture; nullptr when there is none of that name.
 GdkPixbuf* load_picture(const char* name);
 Window* main_window();
+// Runs a path box's Save dialog (set up, not yet shown) and gives the chosen file, or
+// nothing when the user cancelled. Tests put their own answer here, so that no dialog
+// waits for a user.
+extern std::function<std::optional<std::string>(GtkFileChooser*)> run_save_dialog;
 GtkWindow* active_window();
 
 }  // namespace gtk

@@ -4,6 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <vector>
+
 #include "platform/platform.h"
 
 namespace platform {
@@ -19,20 +22,23 @@ bool SocketSession::host_name(std::string& name) const {
   return true;
 }
 
-// IPv4 only, and without AI_ADDRCONFIG, which finds nothing on a machine whose only
-// interface is the loopback.
+// The first address as the resolver lists it, in the order of the hosts file or the DNS
+// answer. getaddrinfo would sort the addresses by destination preference first, so the
+// old call is used, in its reentrant form: the lookup worker calls this on its own thread.
 bool SocketSession::first_ipv4(const std::string& name, std::string& dotted) const {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+  hostent entry{};
+  hostent* found = nullptr;
+  int error = 0;
+  std::vector<char> buffer(1024);
+  while (gethostbyname_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found, &error) ==
+             ERANGE &&
+         buffer.size() < (1u << 20))
+    buffer.resize(buffer.size() * 2);
+  if (!found || found->h_addrtype != AF_INET || !found->h_addr_list[0]) return false;
   char text[INET_ADDRSTRLEN] = {};
-  const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  const bool ok = inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr;
-  freeaddrinfo(found);
-  if (ok) dotted = text;
-  return ok;
+  if (!inet_ntop(AF_INET, found->h_addr_list[0], text, sizeof text)) return false;
+  dotted = text;
+  return true;
 }
 
 }  // namespace platform

@@ -52,7 +52,6 @@ Window::Window(Kind kind, const std::string& title, int client_width, int client
     }
   } else {
     gtk_window_set_skip_taskbar_hint(GTK_WINDOW(w.window), TRUE);
-    gtk_window_set_position(GTK_WINDOW(w.window), GTK_WIN_POS_CENTER);
     gtk_window_set_modal(GTK_WINDOW(w.window), TRUE);
   }
 }
@@ -81,7 +80,18 @@ void Window::show_modal() {
   if (Window* main = gtk::main_window(); main && main != this)
     gtk_window_set_transient_for(GTK_WINDOW(w.window), GTK_WINDOW(main->impl().window));
   if (w.on_show) gtk::invoke(w.on_show);
+  // Centred on the display every time it shows, wherever it was moved to before. GTK
+  // takes a position set while hidden only for the first showing, so the dialog is moved
+  // again once shown.
+  const auto centre = [this] {
+    int width = 0, height = 0;
+    if (!display_mode(width, height)) return;
+    const Rect r = outer_rect();
+    move((width - (r.right - r.left)) / 2, (height - (r.bottom - r.top)) / 2);
+  };
+  centre();
   gtk_widget_show_all(w.window);
+  centre();
   gtk_window_present(GTK_WINDOW(w.window));
   w.modal_loop = g_main_loop_new(nullptr, FALSE);
   g_main_loop_run(w.modal_loop);

@@ -1,0 +1,144 @@
+// The files the program keeps: the saved line, the profile file and the temporary folder.
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "contract.h"
+
+namespace {
+
+using contract::read_all;
+using contract::TempFile;
+
+// ---- the saved line ----------------------------------------------------------------
+
+TEST(ContractSaveLine, WritesTheTextAndCrLfReplacingWhatWasThere) {
+  TempFile file("save");
+  platform::save_text_line(file.path(), "old content that is longer than the new one");
+  platform::save_text_line(file.path(), "127.0.0.1");
+  EXPECT_EQ(read_all(file.path()), "127.0.0.1\r\n");
+  platform::save_text_line(file.path(), "");
+  EXPECT_EQ(read_all(file.path()), "\r\n");
+}
+
+TEST(ContractSaveLine, AFolderIsRefusedWithTheCreateMessage) {
+  const std::string dir = platform::temp_directory();
+  for (const std::string& path : {dir, dir.substr(0, dir.size() - 1)}) {
+    try {
+      platform::save_text_line(path, "127.0.0.1");
+      ADD_FAILURE() << "saved over the folder " << path;
+    } catch (const platform::Error& e) {
+      const std::string what = e.what();
+      const std::string head = "ファイル \"" + path + "\" を作成できません。";
+      EXPECT_EQ(what.substr(0, head.size()), head);
+      EXPECT_GT(what.size(), head.size()) << "the system's reason follows";
+    }
+  }
+  EXPECT_FALSE(platform::file_exists(dir.substr(0, dir.size() - 1)));
+}
+
+// The new line takes the old one's place whole: a reader sees one line or the other, never
+// an empty or partial file. (A read may fail while the file is being replaced.)
+TEST(ContractSaveLine, AReaderNeverSeesAnEmptyOrPartialFile) {
+  TempFile file("atomic");
+  const std::string a = "192.0.2.1", b = "198.51.100.200";
+  platform::save_text_line(file.path(), a);
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0}, torn{0};
+  std::string example;
+  std::thread reader([&] {
+    while (!done) {
+      std::string bytes;
+      if (!platform::read_file_prefix(file.path(), 100, bytes)) continue;
+      ++reads;
+      if (bytes != a + "\r\n" && bytes != b + "\r\n" && torn++ == 0) example = bytes;
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    try {
+      platform::save_text_line(file.path(), i % 2 ? a : b);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+      break;
+    }
+  }
+  done = true;
+  reader.join();
+  EXPECT_GT(reads.load(), 0);
+  EXPECT_EQ(torn.load(), 0) << "first bad read: \"" << example << "\"";
+}
+
+// ---- the temporary folder ------------------------------------------------------------
+
+TEST(ContractTempDirectory, EndsInASeparatorExistsAndIsWritable) {
+  const std::string dir = platform::temp_directory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_TRUE(dir.back() == '/' || dir.back() == '\\') << dir;
+  EXPECT_EQ(platform::temp_directory(), dir);
+  const std::string probe = dir + "addrova_contract_probe_" + contract::unique() + ".txt";
+  EXPECT_FALSE(platform::file_exists(probe));
+  EXPECT_FALSE(platform::delete_file(probe));
+  platform::save_text_line(probe, "x");
+  EXPECT_TRUE(platform::file_exists(probe));
+  EXPECT_TRUE(platform::delete_file(probe));
+  EXPECT_FALSE(platform::file_exists(probe));
+}
+
+// ---- the profile file ----------------------------------------------------------------
+
+TEST(ContractIniFile, RoundTripWithNamesInAnyCaseAndValuesReplacedInPlace) {
+  TempFile file("profile");
+  {
+    platform::IniFile ini(file.path());
+    ini.write_string("SETTING", "FILEPATH", "/tmp/取得 結果.txt");
+    ini.write_integer("SETTING", "TIMER_SEC", 120);
+    ini.write_integer("SETTING", "TIMER", 0);
+  }
+  platform::IniFile ini(file.path());
+  EXPECT_EQ(ini.read_string("setting", "filepath", ""), "/tmp/取得 結果.txt");
+  EXPECT_EQ(ini.read_integer("Setting", "Timer_Sec", 5), 120);
+  EXPECT_EQ(ini.read_integer("SETTING", "TIMER", 1), 0);
+  ini.write_integer("setting", "timer_sec", -3);
+  EXPECT_EQ(ini.read_integer("SETTING", "TIMER_SEC", 5), -3);
+  // One line for the key, where it was: before TIMER, and no second TIMER_SEC.
+  const std::string text = read_all(file.path());
+  const std::size_t first = text.find("=-3");
+  EXPECT_NE(first, std::string::npos) << text;
+  EXPECT_LT(first, text.find("TIMER=")) << text;
+  EXPECT_EQ(text.find("120"), std::string::npos) << text;
+  EXPECT_EQ(text.find("=-3", first + 1), std::string::npos) << text;
+}
+
+TEST(ContractIniFile, MissingFilesKeysAndNumbersGiveTheDefaults) {
+  TempFile file("defaults");
+  {
+    const platform::IniFile missing(file.path());
+    EXPECT_EQ(missing.read_string("SETTING", "FILEPATH", "def"), "def");
+    EXPECT_EQ(missing.read_integer("SETTING", "TIMER_SEC", 5), 5);
+  }
+  EXPECT_FALSE(platform::file_exists(file.path())) << "reading made the file";
+  platform::save_text_line(file.path(), "[S]\r\nhex=0x1F\r\nword=abc\r\nempty=\r\nbig=99999999999");
+  const platform::IniFile ini(file.path());
+  EXPECT_EQ(ini.read_integer("S", "hex", 0), 31);
+  for (const char* key : {"word", "empty", "big", "absent"})
+    EXPECT_EQ(ini.read_integer("S", key, 42), 42) << key;
+  EXPECT_EQ(ini.read_string("S", "absent", "def"), "def");
+  EXPECT_EQ(ini.read_integer("OTHER", "hex", 5), 5);
+}
+
+TEST(ContractIniFile, WritingKeepsForeignLinesAndSections) {
+  TempFile file("foreign");
+  platform::save_text_line(file.path(),
+                           "; mine\r\n[SETTING]\r\nTIMER_SEC=9\r\nMINE=x\r\n[OTHER]\r\nk=v");
+  platform::IniFile(file.path()).write_integer("SETTING", "TIMER_SEC", 30);
+  platform::IniFile(file.path()).write_string("SETTING", "FILEPATH", "ip.txt");
+  const std::string text = read_all(file.path());
+  for (const char* line : {"; mine", "[SETTING]", "MINE=x", "[OTHER]", "k=v", "TIMER_SEC=30"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  const platform::IniFile ini(file.path());
+  EXPECT_EQ(ini.read_string("SETTING", "MINE", ""), "x");
+  EXPECT_EQ(ini.read_string("OTHER", "k", ""), "v");
+  EXPECT_EQ(ini.read_string("SETTING", "FILEPATH", ""), "ip.txt");
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 // The files the program keeps: the saved line, the profile file and the temporary folder.
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -49,9 +50,13 @@ TEST(ContractSaveLine, AReaderNeverSeesAnEmptyOrPartialFile) {
   std::thread reader([&] {
     while (!done) {
       std::string bytes;
-      if (!platform::read_file_prefix(file.path(), 100, bytes)) continue;
-      ++reads;
-      if (bytes != a + "\r\n" && bytes != b + "\r\n" && torn++ == 0) example = bytes;
+      if (platform::read_file_prefix(file.path(), 100, bytes)) {
+        ++reads;
+        if (bytes != a + "\r\n" && bytes != b + "\r\n" && torn++ == 0) example = bytes;
+      }
+      // Some systems refuse to replace a file while it is open: the reader lets go now
+      // and then, as any real reader does.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
   for (int i = 0; i < 300; ++i) {
@@ -86,7 +91,7 @@ TEST(ContractTempDirectory, EndsInASeparatorExistsAndIsWritable) {
 
 // ---- the profile file ----------------------------------------------------------------
 
-TEST(ContractIniFile, RoundTripWithNamesInAnyCaseAndValuesReplacedInPlace) {
+TEST(ContractIniFile, RoundTripWithNamesInAnyCase) {
   TempFile file("profile");
   {
     platform::IniFile ini(file.path());
@@ -100,13 +105,6 @@ TEST(ContractIniFile, RoundTripWithNamesInAnyCaseAndValuesReplacedInPlace) {
   EXPECT_EQ(ini.read_integer("SETTING", "TIMER", 1), 0);
   ini.write_integer("setting", "timer_sec", -3);
   EXPECT_EQ(ini.read_integer("SETTING", "TIMER_SEC", 5), -3);
-  // One line for the key, where it was: before TIMER, and no second TIMER_SEC.
-  const std::string text = read_all(file.path());
-  const std::size_t first = text.find("=-3");
-  EXPECT_NE(first, std::string::npos) << text;
-  EXPECT_LT(first, text.find("TIMER=")) << text;
-  EXPECT_EQ(text.find("120"), std::string::npos) << text;
-  EXPECT_EQ(text.find("=-3", first + 1), std::string::npos) << text;
 }
 
 TEST(ContractIniFile, MissingFilesKeysAndNumbersGiveTheDefaults) {
@@ -126,15 +124,22 @@ TEST(ContractIniFile, MissingFilesKeysAndNumbersGiveTheDefaults) {
   EXPECT_EQ(ini.read_integer("OTHER", "hex", 5), 5);
 }
 
-TEST(ContractIniFile, WritingKeepsForeignLinesAndSections) {
+TEST(ContractIniFile, WritingReplacesInPlaceAndKeepsForeignLinesAndSections) {
   TempFile file("foreign");
   platform::save_text_line(file.path(),
                            "; mine\r\n[SETTING]\r\nTIMER_SEC=9\r\nMINE=x\r\n[OTHER]\r\nk=v");
-  platform::IniFile(file.path()).write_integer("SETTING", "TIMER_SEC", 30);
+  platform::IniFile(file.path()).write_integer("setting", "timer_sec", 30);
   platform::IniFile(file.path()).write_string("SETTING", "FILEPATH", "ip.txt");
+  // A file in the 8-bit encoding stays in it while its values fit; the key keeps its one
+  // line, where it was.
   const std::string text = read_all(file.path());
-  for (const char* line : {"; mine", "[SETTING]", "MINE=x", "[OTHER]", "k=v", "TIMER_SEC=30"})
+  for (const char* line : {"; mine", "[SETTING]", "MINE=x", "[OTHER]", "k=v"})
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  const std::size_t value = text.find("=30");
+  EXPECT_NE(value, std::string::npos) << text;
+  EXPECT_LT(value, text.find("MINE=x")) << text;
+  EXPECT_EQ(text.find("=30", value + 1), std::string::npos) << text;
+  EXPECT_EQ(text.find("=9"), std::string::npos) << text;
   const platform::IniFile ini(file.path());
   EXPECT_EQ(ini.read_string("SETTING", "MINE", ""), "x");
   EXPECT_EQ(ini.read_string("OTHER", "k", ""), "v");

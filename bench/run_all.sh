@@ -17,9 +17,9 @@ done
 (($# == 0)) || { echo "usage: $0 [--linux-build DIR] [--win-build DIR] [--bench-win-build DIR]" >&2; exit 2; }
 
 [[ $(id -u) == 0 ]] || skip "needs root (network namespaces, packages)"
-install_packages "${BUILD_PACKAGES[@]}" xvfb xclip xdotool curl iproute2 fonts-noto-cjk hyperfine jq \
+install_packages "${BUILD_PACKAGES[@]}" xvfb xclip x11-utils xdotool curl iproute2 fonts-noto-cjk hyperfine jq \
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine locales
-need_netns Xvfb xclip xdotool curl hyperfine jq wine wineserver x86_64-w64-mingw32-gcc-posix
+need_netns Xvfb xclip xprop xdotool curl hyperfine jq wine wineserver x86_64-w64-mingw32-gcc-posix
 WORK=$(mktemp -d /tmp/addrova-bench-XXXXXX)
 trap 'netns_cleanup; rm -rf "$WORK"' EXIT
 trap 'exit 1' INT TERM HUP
@@ -41,7 +41,7 @@ cp "${DIR[linux]}"/{Addrova,bench/lookup_driver,bench/bare_window,bench/clip_wat
   "${DIR[win]}/Addrova.exe" "${DIR[bench-win]}/bare_window.exe" "$A/"
 ECHO_SERVER=${DIR[linux]}/tests/echo_server
 netns_create "addrova-bench-$$" || skip "cannot create a network namespace"
-printf 'hosts: files\n' >"/etc/netns/$NS/nsswitch.conf"
+printf 'hosts: files\n' >"/etc/netns/$NS/nsswitch.conf"  # names from the hosts file only
 start_echo_server --mode echo || { echo "echo_server did not start: $(cat "$WORK/echo_server.out")"; exit 1; }
 start_ns_xvfb || { echo "Xvfb did not start: $(cat "$WORK/xvfb.out")"; exit 1; }
 ENV=(env DISPLAY=":$DISPLAY_NUM")

@@ -6,7 +6,7 @@
 // At the change COMMAND is killed and waited for, and clip_watch exits 0. Whatever changed
 // the owner before (e.g. xclip) must have done so before clip_watch starts.
 //
-// With -m TEXT it also asks the new owner for the text and, 300 ms after the change,
+// With -m TEXT it also asks the new owner for the text and, 300 ms after it has that,
 // prints COMMAND's peak resident set (VmHWM) in kB; exit 1 when the text is not TEXT.
 // Exit 1 as well when COMMAND ends first or nothing changes within 30 s.
 #include <X11/Xlib.h>

@@ -10,6 +10,8 @@
 #include "Unit1/Unit1.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_impl.h"
+// After windows.h.
+#include <oleacc.h>
 
 namespace {
 
@@ -71,6 +73,25 @@ std::wstring tooltip_text(HWND tool) {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.text;
+}
+
+// The name a screen reader gets through Active Accessibility.
+std::wstring accessible_name(HWND hwnd) {
+  IAccessible* object = nullptr;
+  if (FAILED(AccessibleObjectFromWindow(hwnd, OBJID_CLIENT, __uuidof(IAccessible),
+                                        reinterpret_cast<void**>(&object))) ||
+      !object)
+    return L"(no object)";
+  VARIANT self;
+  VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  std::wstring out = L"(no name)";
+  if (SUCCEEDED(object->get_accName(self, &name)) && name) out = name;
+  SysFreeString(name);
+  object->Release();
+  return out;
 }
 
 class Forms : public testing::Test {
@@ -147,9 +168,11 @@ TEST_F(Forms, PictureButtonsAndTheBrowseButtonAreNamedWithATooltip) {
   const HWND gear = hwnd_of(main_.btnOption);
   EXPECT_EQ(text_of(gear), L"設定");
   EXPECT_EQ(tooltip_text(gear), L"設定");
+  EXPECT_EQ(accessible_name(gear), L"設定");
   const HWND browse = option_.edtFileName.impl().extra;
   EXPECT_EQ(text_of(browse), L"参照");
   EXPECT_EQ(tooltip_text(browse), L"参照");
+  EXPECT_EQ(accessible_name(browse), L"参照");
   EXPECT_EQ(tooltip_text(hwnd_of(main_.Button1)), L"");  // a caption needs no tooltip
 }
 

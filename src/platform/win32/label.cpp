@@ -7,8 +7,8 @@ namespace platform {
 namespace {
 
 // Full-width characters of the fallback font can run wider than those the layout was
-// made for; a text that would overflow its label is drawn up to 2 pixels (at 96 DPI) a character
-// tighter instead of being cut off or covered by the next control.
+// made for; a text that would overflow its label is drawn up to 2 pixels (at 96 DPI) a
+// character tighter instead of being cut off or covered by the next control.
 struct LabelImpl : Control::Impl {
   int squeeze = 0;
   int font_height = kDefaultFontHeight;

@@ -12,7 +12,8 @@ struct ButtonImpl : Control::Impl {
 };
 
 // Drawn by the program: the picture on the face colour, a thin raised edge while the mouse
-// is over it and a sunken one while pressed. Like a tool button it keeps no focus.
+// is over it and a sunken one while pressed. Like a tool button it keeps no focus. Its
+// window text, never drawn, names it for screen readers; the tooltip shows the same.
 struct PictureButtonImpl : Control::Impl {
   std::string picture;
   bool hot = false;
@@ -66,15 +67,23 @@ struct PictureButtonImpl : Control::Impl {
 std::unique_ptr<Control::Impl> make_button(Window& parent, Geometry g, const std::string& caption) {
   auto impl = std::make_unique<ButtonImpl>();
   win32::create_child(*impl, parent, L"BUTTON", win32::widen(caption), WS_TABSTOP | BS_PUSHBUTTON,
-                      0, g);
+                      0, win32::scale(g));
   return impl;
+}
+
+// What a picture stands for, in the words of the interface.
+std::string picture_meaning(const std::string& picture) {
+  if (picture == "option24") return "設定";  // the gear opens the options dialog
+  return {};
 }
 
 std::unique_ptr<Control::Impl> make_picture_button(Window& parent, Geometry g,
                                                    const char* picture) {
   auto impl = std::make_unique<PictureButtonImpl>();
   impl->picture = picture;
-  win32::create_child(*impl, parent, L"BUTTON", L"", BS_OWNERDRAW, 0, g);
+  const std::wstring name = win32::widen(picture_meaning(picture));
+  win32::create_child(*impl, parent, L"BUTTON", name, BS_OWNERDRAW, 0, win32::scale(g));
+  if (!name.empty()) win32::add_tooltip(*impl, impl->hwnd, name);
   return impl;
 }
 

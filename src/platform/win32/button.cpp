@@ -71,19 +71,11 @@ std::unique_ptr<Control::Impl> make_button(Window& parent, Geometry g, const std
   return impl;
 }
 
-// What a picture stands for, in the words of the interface.
-std::string picture_meaning(const std::string& picture) {
-  if (picture == "option24") return "設定";  // the gear opens the options dialog
-  return {};
-}
-
 std::unique_ptr<Control::Impl> make_picture_button(Window& parent, Geometry g,
                                                    const char* picture) {
   auto impl = std::make_unique<PictureButtonImpl>();
   impl->picture = picture;
-  const std::wstring name = win32::widen(picture_meaning(picture));
-  win32::create_child(*impl, parent, L"BUTTON", name, BS_OWNERDRAW, 0, win32::scale(g));
-  if (!name.empty()) win32::add_tooltip(*impl, impl->hwnd, name);
+  win32::create_child(*impl, parent, L"BUTTON", L"", BS_OWNERDRAW, 0, win32::scale(g));
   return impl;
 }
 

@@ -71,23 +71,12 @@ void Control::set_hand_cursor() {
 }
 
 // The window text is what screen readers read for a button; an owner-drawn one does not
-// draw it. The tooltip window is owned by the control's window and goes with it.
+// draw it.
 void Control::set_hint(const std::string& text) {
-  const HWND hwnd = impl_->hwnd;
-  if (!hwnd) return;
-  std::wstring wide = win32::widen(text);
-  SetWindowTextW(hwnd, wide.c_str());
-  const HWND tip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                   GetAncestor(hwnd, GA_ROOT), nullptr, nullptr, nullptr);
-  if (!tip) return;
-  TOOLINFOW info{};
-  info.cbSize = sizeof info;
-  info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  info.hwnd = GetParent(hwnd);
-  info.uId = reinterpret_cast<UINT_PTR>(hwnd);
-  info.lpszText = wide.data();
-  SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+  if (!impl_->hwnd) return;
+  const std::wstring wide = win32::widen(text);
+  SetWindowTextW(impl_->hwnd, wide.c_str());
+  win32::add_tooltip(*impl_, impl_->hwnd, wide);
 }
 
 // In a window that is not active yet, the control is remembered and focused when the

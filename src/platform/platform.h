@@ -252,6 +252,16 @@ class IniFile {
   std::string path_;
 };
 
+// ---- settings file -----------------------------------------------------------------
+
+// Where the settings file `file_name` is read from: beside the executable when the user
+// may write there (a portable copy); otherwise the user's own copy when there is one, else
+// the one beside the executable, which an administrator may have provided as defaults.
+std::string settings_path_for_reading(const std::string& file_name);
+// Where the settings file `file_name` is written: beside the executable when the user may
+// write there; otherwise in the user's own settings folder, which is created if missing.
+std::string settings_path_for_writing(const std::string& file_name);
+
 // ---- start-up registration -----------------------------------------------------------
 
 // Name of the start-up link file: "addrova.lnk" on Windows, a desktop entry elsewhere.

@@ -27,6 +27,10 @@ struct Geometry {
 
 // ---- application -------------------------------------------------------------------
 
+// Whether the program reads options of its own from its command line (--print and the
+// like). Where it does not, the arguments are left alone and the window always opens.
+extern const bool kHasCommandLine;
+
 void init(int& argc, char**& argv);
 // Runs the message loop until the main window closes. Hand-offs that arrive after it
 // returned are dropped.

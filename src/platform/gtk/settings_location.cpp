@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <glib.h>
-#include <glib/gstdio.h>
 #include <unistd.h>
 
 #include "platform/platform.h"

@@ -22,7 +22,7 @@ TEST(ContractSaveLine, WritesTheTextAndCrLfReplacingWhatWasThere) {
   EXPECT_EQ(read_all(file.path()), "\r\n");
 }
 
-TEST(ContractSaveLine, AFolderIsRefusedWithTheCreateMessage) {
+TEST(ContractSaveLine, AFolderOrAMissingFolderIsRefusedWithTheCreateMessage) {
   const std::string dir = platform::temp_directory();
   for (const std::string& path : {dir, dir.substr(0, dir.size() - 1)}) {
     try {
@@ -36,6 +36,17 @@ TEST(ContractSaveLine, AFolderIsRefusedWithTheCreateMessage) {
     }
   }
   EXPECT_FALSE(platform::file_exists(dir.substr(0, dir.size() - 1)));
+  // A folder that is not there: the message names the path, and the system's reason.
+  const std::string missing = platform::path_join(dir + "no_such_folder_addrova", "out.txt");
+  try {
+    platform::save_text_line(missing, "127.0.0.1");
+    ADD_FAILURE() << "saved into a missing folder";
+  } catch (const platform::Error& e) {
+    const std::string what = e.what();
+    const std::string head = "ファイル \"" + missing + "\" を作成できません。";
+    EXPECT_EQ(what.substr(0, head.size()), head);
+    EXPECT_GT(what.size(), head.size());
+  }
 }
 
 // The new line takes the old one's place whole: a reader sees one line or the other, never
@@ -78,7 +89,8 @@ TEST(ContractSaveLine, AReaderNeverSeesAnEmptyOrPartialFile) {
 TEST(ContractTempDirectory, EndsInASeparatorExistsAndIsWritable) {
   const std::string dir = platform::temp_directory();
   ASSERT_FALSE(dir.empty());
-  EXPECT_TRUE(dir.back() == '/' || dir.back() == '\\') << dir;
+  EXPECT_EQ(dir.back(), platform::path_join("a", "b")[1]) << "the system's own separator";
+  EXPECT_FALSE(platform::file_exists(dir.substr(0, dir.size() - 1))) << "a folder is no file";
   EXPECT_EQ(platform::temp_directory(), dir);
   const std::string probe = dir + "addrova_contract_probe_" + contract::unique() + ".txt";
   EXPECT_FALSE(platform::file_exists(probe));
@@ -95,29 +107,38 @@ TEST(ContractIniFile, RoundTripWithNamesInAnyCase) {
   TempFile file("profile");
   {
     platform::IniFile ini(file.path());
-    ini.write_string("SETTING", "FILEPATH", "/tmp/取得 結果.txt");
+    ini.write_string("SETTING", "FILEPATH", "Z:\\tmp\\取得 結果.txt");
     ini.write_integer("SETTING", "TIMER_SEC", 120);
     ini.write_integer("SETTING", "TIMER", 0);
   }
   platform::IniFile ini(file.path());
-  EXPECT_EQ(ini.read_string("setting", "filepath", ""), "/tmp/取得 結果.txt");
+  EXPECT_EQ(ini.read_string("setting", "filepath", ""), "Z:\\tmp\\取得 結果.txt");
   EXPECT_EQ(ini.read_integer("Setting", "Timer_Sec", 5), 120);
   EXPECT_EQ(ini.read_integer("SETTING", "TIMER", 1), 0);
+  EXPECT_EQ(ini.read_string("SETTING", "MISSING", "def"), "def");
+  EXPECT_EQ(ini.read_integer("OTHER", "TIMER_SEC", 5), 5);
   ini.write_integer("setting", "timer_sec", -3);
   EXPECT_EQ(ini.read_integer("SETTING", "TIMER_SEC", 5), -3);
 }
 
 TEST(ContractIniFile, MissingFilesKeysAndNumbersGiveTheDefaults) {
   TempFile file("defaults");
-  {
-    const platform::IniFile missing(file.path());
-    EXPECT_EQ(missing.read_string("SETTING", "FILEPATH", "def"), "def");
-    EXPECT_EQ(missing.read_integer("SETTING", "TIMER_SEC", 5), 5);
+  // No file, a folder, and a path below a file: nothing to read.
+  TempFile plain("plain");
+  platform::save_text_line(plain.path(), "[SETTING]\r\nTIMER_SEC=9");
+  const std::string dir = platform::temp_directory();
+  for (const std::string& path : {file.path(), dir.substr(0, dir.size() - 1),
+                                  platform::path_join(plain.path(), "below-a-file")}) {
+    const platform::IniFile missing(path);
+    EXPECT_EQ(missing.read_string("SETTING", "FILEPATH", "def"), "def") << path;
+    EXPECT_EQ(missing.read_integer("SETTING", "TIMER_SEC", 5), 5) << path;
   }
   EXPECT_FALSE(platform::file_exists(file.path())) << "reading made the file";
-  platform::save_text_line(file.path(), "[S]\r\nhex=0x1F\r\nword=abc\r\nempty=\r\nbig=99999999999");
+  platform::save_text_line(file.path(),
+                           "[S]\r\nhex=0x1F\r\nneg=  -7\r\nword=abc\r\nempty=\r\nbig=99999999999");
   const platform::IniFile ini(file.path());
   EXPECT_EQ(ini.read_integer("S", "hex", 0), 31);
+  EXPECT_EQ(ini.read_integer("S", "neg", 0), -7);
   for (const char* key : {"word", "empty", "big", "absent"})
     EXPECT_EQ(ini.read_integer("S", key, 42), 42) << key;
   EXPECT_EQ(ini.read_string("S", "absent", "def"), "def");

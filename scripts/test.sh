@@ -73,7 +73,15 @@ bash "$ROOT/tests/placement.sh" "$BUILD/blackbox/Addrova" || [ $? -eq 77 ]
 
 step "Windows build, tested under Wine"
 run_ctest "$BUILD/win"
-bash "$ROOT/tests/win/run_wine_tests.sh" "$BUILD/win"
+# The contract tests among them reach the Linux test server on 127.0.0.1.
+rm -f "$BUILD/win/echo_server.port"
+"$BUILD/blackbox/tests/echo_server" --port 0 --ready-file "$BUILD/win/echo_server.port" &
+ECHO_PID=$!
+trap 'kill "$XVFB_PID" "$ECHO_PID" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$BUILD/win/echo_server.port" ] && break; sleep 0.05; done
+ADDROVA_TEST_SERVER=127.0.0.1:$(cat "$BUILD/win/echo_server.port") \
+  bash "$ROOT/tests/win/run_wine_tests.sh" "$BUILD/win"
+kill "$ECHO_PID"
 
 step "short fuzz runs"
 run_ctest "$BUILD/fuzz" -L fuzz -j"$JOBS"

@@ -290,9 +290,9 @@ TEST_F(SaveFile, KilledWriterLeavesAWholeLine) {
     EXPECT_TRUE(got == "192.0.2.1\r\n" || got == "203.0.113.255\r\n") << got;
   }
   // A kill between writing the new file and renaming it leaves that file behind, under a
-  // name of its own beside the file.
+  // hidden name of its own.
   for (const std::string& name : names())
-    EXPECT_TRUE(name == "out.txt" || name.rfind("out.txt.", 0) == 0) << name;
+    EXPECT_TRUE(name == "out.txt" || name.rfind(".out.txt.", 0) == 0) << name;
 }
 
 }  // namespace

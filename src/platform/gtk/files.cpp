@@ -118,29 +118,55 @@ int follow_links(std::string path, FinalTarget& out) {
   return ELOOP;
 }
 
+// Writes all of bytes, resuming after interruptions: 0, or the errno.
+int write_all(int fd, const std::string& bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n == 0) return ENOSPC;
+    if (n < 0 && errno != EINTR) return errno;
+    if (n > 0) done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+// Writes bytes to a new hidden file beside path and renames it over path, so that a
+// reader, or a process killed at any moment, finds the old file whole or the new one.
+// Unlike g_file_set_contents_full, which waits for the disk twice on most file systems
+// (the file, then its folder), nothing is flushed: this runs on the UI thread after every
+// lookup, where a flush could stall the window for as long as the disk is busy. 0, or the
+// errno; writing tells whether the new file had been made.
+int replace_without_flush(const std::string& path, const std::string& bytes, int mode,
+                          bool& writing) {
+  // Short enough for any file name length limit.
+  const std::size_t name = path.rfind('/') + 1;  // 0 without a slash
+  std::string temp = path.substr(0, name) + "." + path.substr(name, 200) + ".XXXXXX";
+  writing = false;
+  const int fd = g_mkstemp_full(temp.data(), O_WRONLY | O_NOCTTY | O_CLOEXEC, mode);
+  if (fd < 0) return errno;
+  int error = write_all(fd, bytes);
+  if (close(fd) != 0 && error == 0) error = errno;
+  writing = error != 0;
+  if (error == 0 && rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) unlink(temp.c_str());
+  return error;
+}
+
 // Overwrites the start of a regular file and then cuts it to the new length, so that it
 // never stands empty; only its old tail may show for a moment after a shorter line. For
 // files whose folder does not let us put the new file beside them. Opening without
 // blocking keeps whatever may have replaced the file meanwhile from hanging us. 0, or the
-// errno of the step that failed; opening tells whether that was the opening.
-int rewrite_in_place(const std::string& path, const std::string& bytes, bool& opening) {
+// errno; writing tells whether the file had been opened.
+int rewrite_in_place(const std::string& path, const std::string& bytes, bool& writing) {
+  writing = false;
   const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-  opening = true;
   if (fd < 0) return errno;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return EOPNOTSUPP;
   }
-  opening = false;
-  int error = 0;
-  for (std::size_t done = 0; done < bytes.size() && error == 0;) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n > 0)
-      done += static_cast<std::size_t>(n);
-    else if (n == 0 || errno != EINTR)
-      error = n == 0 ? ENOSPC : errno;
-  }
+  writing = true;
+  int error = write_all(fd, bytes);
   if (error == 0 && ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) error = errno;
   if (close(fd) != 0 && error == 0) error = errno;
   return error;
@@ -150,47 +176,28 @@ int rewrite_in_place(const std::string& path, const std::string& bytes, bool& op
 
 // The text is UTF-8, as the rest of a Linux desktop expects, with a CR LF after it.
 void save_text_line(const std::string& path, const std::string& text) {
-  const auto fail = [&path](bool creating, const std::string& reason) {
+  const auto fail = [&path](bool creating, int error) {
     throw Error("ファイル \"" + path +
-                (creating ? "\" を作成できません。" : "\" に書き込めません。") + reason);
+                (creating ? "\" を作成できません。" : "\" に書き込めません。") + g_strerror(error));
   };
-  if (path.empty()) fail(true, g_strerror(ENOENT));
+  if (path.empty()) fail(true, ENOENT);
   FinalTarget target;
-  if (const int error = follow_links(path, target)) fail(true, g_strerror(error));
+  if (const int error = follow_links(path, target)) fail(true, error);
   if (target.exists) {
     // Writing to a pipe, socket or device could wait for ever, and a folder is no file.
-    if (S_ISDIR(target.info.st_mode)) fail(true, g_strerror(EISDIR));
-    if (!S_ISREG(target.info.st_mode)) fail(true, g_strerror(EOPNOTSUPP));
+    if (S_ISDIR(target.info.st_mode)) fail(true, EISDIR);
+    if (!S_ISREG(target.info.st_mode)) fail(true, EOPNOTSUPP);
     // The rename would get past a file its owner made read-only.
-    if (faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0)
-      fail(true, g_strerror(errno));
+    if (faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0) fail(true, errno);
   }
   const std::string line = text + "\r\n";
-  // Consistent but not durable: this runs on the UI thread after every lookup, where a
-  // flush to the disk could stall the window for as long as the disk is busy, and the
-  // rename alone already keeps a killed process from leaving half a file. A new file gets
-  // 0666 less the umask.
-  GError* error = nullptr;
-  if (g_file_set_contents_full(target.path.c_str(), line.data(), static_cast<gssize>(line.size()),
-                               G_FILE_SET_CONTENTS_CONSISTENT,
-                               target.exists ? static_cast<int>(target.info.st_mode & 0777) : 0666,
-                               &error)) {
-    if (target.exists) gtk::keep_attributes(target.path, target.info);
-    return;
-  }
-  // Space, I/O and what GLib has no code for (a file size limit, a quota) stop the writing
-  // of the new file; the rest stop its making beside the old one or the rename over it. GLib's
-  // message ends in ": " and strerror's text, the reason shown.
-  const bool writing = error->code == G_FILE_ERROR_NOSPC || error->code == G_FILE_ERROR_IO ||
-                       error->code == G_FILE_ERROR_FAILED;
-  const std::string message = error->message;
-  g_error_free(error);
-  const std::size_t colon = message.rfind(": ");
-  const std::string reason = colon == std::string::npos ? message : message.substr(colon + 2);
-  if (writing || !target.exists) fail(!writing, reason);
-  bool opening = false;
-  if (const int failure = rewrite_in_place(target.path, line, opening))
-    fail(opening, g_strerror(failure));
+  // A new file gets 0666 less the umask.
+  const int mode = target.exists ? static_cast<int>(target.info.st_mode & 0777) : 0666;
+  bool writing = false;
+  int error = replace_without_flush(target.path, line, mode, writing);
+  if (error == 0 && target.exists) gtk::keep_attributes(target.path, target.info);
+  if (error != 0 && !writing && target.exists) error = rewrite_in_place(target.path, line, writing);
+  if (error != 0) fail(!writing, error);
 }
 
 std::string path_join(const std::string& dir, const std::string& name) {

@@ -7,7 +7,7 @@
 
 namespace platform::gtk {
 
-// g_file_set_contents_full makes a new file of ours, with the mode it is given less the
+// A file written anew to replace another is ours, with the mode it was made with less the
 // umask. This gives the file now at path, replacing the one described by old, that file's
 // owner where we may set it and its exact permission bits. A symbolic link put at path
 // meanwhile is left alone.

@@ -1,6 +1,7 @@
 # Install rules and CPack configuration.
 #   Linux:   a Debian package "addrova" (cpack -G DEB).
-#   Windows: a portable zip with Addrova.exe alone at its root (cpack -G ZIP).
+#   Windows: a portable zip with Addrova.exe, README.txt and LICENSE.txt at its root
+#            (cpack -G ZIP).
 # Everything the packages hold is installed as the component "Runtime", and CPack installs
 # that component only, so nothing else (tests, benchmarks) can end up in a package.
 
@@ -26,6 +27,29 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 if(WIN32)
   # Portable: the program keeps Addrova.ini beside itself.
   install(TARGETS Addrova RUNTIME DESTINATION . COMPONENT ${ADDROVA_PACKAGE_COMPONENT})
+
+  # The README and the licence beside it as Windows text files: CR LF line ends, and the
+  # README (UTF-8, with Japanese in it) starts with a byte-order mark so that every Notepad
+  # reads it as UTF-8.
+  set(_addrova_pkg ${CMAKE_BINARY_DIR}/package-files)
+  file(MAKE_DIRECTORY ${_addrova_pkg})
+  string(ASCII 239 187 191 _addrova_utf8_bom)
+  foreach(_addrova_doc "README.md;README.txt;BOM" "LICENSE;LICENSE.txt;")
+    list(GET _addrova_doc 0 _addrova_from)
+    list(GET _addrova_doc 1 _addrova_to)
+    list(GET _addrova_doc 2 _addrova_bom)
+    file(READ ${PROJECT_SOURCE_DIR}/${_addrova_from} _addrova_text)
+    string(REPLACE "\r\n" "\n" _addrova_text "${_addrova_text}")
+    string(REPLACE "\n" "\r\n" _addrova_text "${_addrova_text}")
+    if(_addrova_bom)
+      set(_addrova_text "${_addrova_utf8_bom}${_addrova_text}")
+    endif()
+    file(WRITE ${_addrova_pkg}/${_addrova_to} "${_addrova_text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${PROJECT_SOURCE_DIR}/${_addrova_from})
+    install(FILES ${_addrova_pkg}/${_addrova_to} DESTINATION .
+            COMPONENT ${ADDROVA_PACKAGE_COMPONENT})
+  endforeach()
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(_addrova_windows win64)

@@ -60,10 +60,11 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-${_addrova_windows}")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
-  # The program names its windows after its own file name and keeps Addrova.ini in its own
-  # directory, both found through /proc/self/exe, which resolves links. So the real file is
-  # /usr/lib/addrova/Addrova (title "Addrova", settings /usr/lib/addrova/Addrova.ini) and
-  # the command in PATH, /usr/bin/addrova, is a relative link to it.
+  # The program names its windows after its own file name, found through /proc/self/exe,
+  # which resolves links. So the real file is /usr/lib/addrova/Addrova (title "Addrova"; an
+  # administrator's /usr/lib/addrova/Addrova.ini gives everybody's defaults, a user's own
+  # settings go to ~/.config/addrova/) and the command in PATH, /usr/bin/addrova, is a
+  # relative link to it.
   set(_addrova_pkg ${CMAKE_BINARY_DIR}/package-files)
   set(_addrova_res ${PROJECT_SOURCE_DIR}/resources)
   set(_addrova_docdir share/doc/addrova)
@@ -138,8 +139,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ADDROVA_HOME_URL})
-  # Depends: computed by dpkg-shlibdeps (from dpkg-dev) from the libraries the binary uses.
+  # Depends: computed by dpkg-shlibdeps (from dpkg-dev) from the libraries the binary uses,
+  # after a Japanese font: every label is Japanese, and without one GTK draws boxes.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-japanese-gothic")
   # The extended description; CPack puts CPACK_PACKAGE_DESCRIPTION_SUMMARY before it as the
   # synopsis.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

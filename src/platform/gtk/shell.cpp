@@ -17,7 +17,7 @@ void open_url(Window& owner, const std::string& url) {
 // autostart in the user's configuration folder ($XDG_CONFIG_HOME, else ~/.config), created
 // when missing.
 bool startup_folder(Window*, std::string& path) {
-  path = std::string(g_get_user_config_dir()) + "/autostart";
+  path = path_join(g_get_user_config_dir(), "autostart");
   return g_mkdir_with_parents(path.c_str(), 0700) == 0;
 }
 

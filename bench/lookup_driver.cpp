@@ -21,8 +21,8 @@
 
 #include "Option/Option.h"
 #include "Unit1/Unit1.h"
+#include "logic/texts.h"
 #include "platform/platform.h"
-#include "shared/texts.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Unit1/first_line.h"
 #include "fuzz_check.h"
-#include "shared/texts.h"
+#include "logic/first_line.h"
+#include "logic/texts.h"
 #include "utf8_reference.h"
 
 namespace {

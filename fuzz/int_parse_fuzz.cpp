@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "Option/spin_rules.h"
 #include "fuzz_check.h"
-#include "shared/int_parse.h"
+#include "logic/int_parse.h"
+#include "logic/spin_rules.h"
 
 namespace {
 

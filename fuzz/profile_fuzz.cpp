@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "platform/profile_format.h"
+#include "logic/profile_format.h"
 #include "utf8_reference.h"
 
 namespace profile = platform::profile;

@@ -1,5 +1,5 @@
 // The rule that keeps a redirect from leading a download into the user's own network.
-#include "shared/ipv4_scope.h"
+#include "logic/ipv4_scope.h"
 
 #include <gtest/gtest.h>
 

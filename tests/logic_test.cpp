@@ -2,10 +2,10 @@
 
 #include <climits>
 
-#include "Option/spin_rules.h"
-#include "Unit1/first_line.h"
-#include "shared/int_parse.h"
-#include "shared/utf8.h"
+#include "logic/first_line.h"
+#include "logic/int_parse.h"
+#include "logic/spin_rules.h"
+#include "logic/utf8.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/profile_format.h"
+#include "logic/profile_format.h"
 
 #include <gtest/gtest.h>
 

@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "Unit1/first_line.h"
 #include "http_server.h"
+#include "logic/first_line.h"
+#include "logic/texts.h"
 #include "platform/platform.h"
-#include "shared/texts.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include "Unit1/Unit1.h"
 #include "Unit1/endpoints.h"
+#include "logic/int_parse.h"
 #include "settings/settings.h"
-#include "shared/int_parse.h"
 #include "startup_shortcut/startup_shortcut.h"
 
 TFormOption* FormOption = nullptr;

@@ -1,8 +1,8 @@
 #include "Unit1/Unit1.h"
 
 #include "Option/Option.h"
+#include "logic/texts.h"
 #include "settings/settings.h"
-#include "shared/texts.h"
 
 TMainForm* MainForm = nullptr;
 

@@ -3,9 +3,9 @@
 #include <mutex>
 
 #include "Unit1/endpoints.h"
-#include "Unit1/first_line.h"
+#include "logic/first_line.h"
+#include "logic/texts.h"
 #include "platform/platform.h"
-#include "shared/texts.h"
 
 namespace unit1 {
 

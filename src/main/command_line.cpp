@@ -1,8 +1,8 @@
 #include "main/command_line.h"
 
 #include "Unit1/retrieval.h"
+#include "logic/texts.h"
 #include "platform/platform.h"
-#include "shared/texts.h"
 
 namespace command_line {
 

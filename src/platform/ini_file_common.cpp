@@ -2,8 +2,8 @@
 // decimal text and read as shared::parse_int reads them.
 #include <string>
 
+#include "logic/int_parse.h"
 #include "platform/platform.h"
-#include "shared/int_parse.h"
 
 namespace platform {
 

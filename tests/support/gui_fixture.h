@@ -18,8 +18,8 @@
 #include "Unit1/Unit1.h"
 #include "Unit1/retrieval.h"
 #include "http_server.h"
+#include "logic/texts.h"
 #include "platform/gtk/gtk_impl.h"
-#include "shared/texts.h"
 
 namespace fs = std::filesystem;
 

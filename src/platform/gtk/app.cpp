@@ -2,9 +2,9 @@
 #include <atomic>
 #include <thread>
 
+#include "logic/utf8.h"
 #include "platform/gtk/files.h"
 #include "platform/gtk/gtk_impl.h"
-#include "shared/utf8.h"
 
 namespace platform {
 

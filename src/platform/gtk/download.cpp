@@ -3,7 +3,7 @@
 // an older file as it was.
 //
 // Redirects are followed only where they stay out of the user's own machine and network
-// (shared/ipv4_scope.h). libcurl calls the check with the address it is connected to
+// (logic/ipv4_scope.h). libcurl calls the check with the address it is connected to
 // before each request goes out, the first time for the URL we were given and then once
 // for every redirect, a reused connection included; a refusal ends the download before
 // the refused address receives a byte of the request.
@@ -14,8 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "logic/ipv4_scope.h"
 #include "platform/platform.h"
-#include "shared/ipv4_scope.h"
 
 namespace platform {
 

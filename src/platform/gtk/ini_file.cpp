@@ -1,4 +1,4 @@
-// Profile files on Linux: the Windows text format (platform/profile_format.h), read whole
+// Profile files on Linux: the Windows text format (logic/profile_format.h), read whole
 // on every call and replaced atomically on every write, so that a crash or a full disk
 // never leaves half a settings file behind.
 #include <fcntl.h>
@@ -11,9 +11,9 @@
 #include <optional>
 #include <string>
 
+#include "logic/profile_format.h"
 #include "platform/gtk/files.h"
 #include "platform/platform.h"
-#include "platform/profile_format.h"
 
 namespace platform {
 

@@ -1,5 +1,5 @@
 // The interval box: an entry with up and down arrows beside it.
-#include "Option/spin_rules.h"
+#include "logic/spin_rules.h"
 #include "platform/gtk/gtk_impl.h"
 
 namespace platform {

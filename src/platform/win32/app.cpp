@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "logic/utf8.h"
 #include "platform/win32/win32_impl.h"
-#include "shared/utf8.h"
 
 namespace platform {
 

@@ -19,8 +19,8 @@
 #include <mutex>
 #include <thread>
 
+#include "logic/ipv4_scope.h"
 #include "platform/win32/redirect_rule.h"
-#include "shared/ipv4_scope.h"
 
 namespace platform {
 

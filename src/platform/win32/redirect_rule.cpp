@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "shared/ipv4_scope.h"
+#include "logic/ipv4_scope.h"
 
 namespace platform::win32 {
 
@@ -11,7 +11,7 @@ bool local_ipv6(const unsigned char (&a)[16]) {
   const bool zero_head = std::all_of(a, a + 10, [](unsigned char b) { return b == 0; });
   if (zero_head && a[10] == 0xFF && a[11] == 0xFF)  // ::ffff:a.b.c.d
     return shared::is_local_ipv4(std::uint32_t{a[12]} << 24 | std::uint32_t{a[13]} << 16 |
-                      std::uint32_t{a[14]} << 8 | a[15]);
+                                 std::uint32_t{a[14]} << 8 | a[15]);
   const bool zero_up_to_last =
       zero_head && std::all_of(a + 10, a + 15, [](unsigned char b) { return b == 0; });
   if (zero_up_to_last && a[15] <= 1) return true;                           // :: and ::1

@@ -1,6 +1,6 @@
 // The interval box: an edit box with up-down arrows at its right end.
 
-#include "Option/spin_rules.h"
+#include "logic/spin_rules.h"
 #include "platform/win32/win32_impl.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "shared/int_parse.h"
+#include "logic/int_parse.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "shared/ipv4_scope.h"
+#include "logic/ipv4_scope.h"
 
 namespace shared {
 

@@ -1,8 +1,8 @@
-#include "platform/profile_format.h"
+#include "logic/profile_format.h"
 
 #include <cstring>
 
-#include "shared/utf8.h"
+#include "logic/utf8.h"
 
 namespace platform::profile {
 

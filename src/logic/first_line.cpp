@@ -1,7 +1,7 @@
-#include "Unit1/first_line.h"
+#include "logic/first_line.h"
 
-#include "shared/texts.h"
-#include "shared/utf8.h"
+#include "logic/texts.h"
+#include "logic/utf8.h"
 
 namespace unit1 {
 

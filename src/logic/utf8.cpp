@@ -1,4 +1,4 @@
-#include "shared/utf8.h"
+#include "logic/utf8.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
-#include "Option/spin_rules.h"
+#include "logic/spin_rules.h"
 
 #include <algorithm>
 #include <climits>
 
-#include "shared/int_parse.h"
+#include "logic/int_parse.h"
 
 namespace option {
 

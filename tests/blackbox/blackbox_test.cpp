@@ -1,4 +1,6 @@
 // The unmodified program binary against echo_server in a private network namespace.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <regex>
 #include <thread>
@@ -103,6 +105,168 @@ TEST_F(BlackBox, ClosingWhileALookupHangsEndsAtOnceWithStatus0) {
   const std::optional<int> status = program_.wait_exit(2s);
   ASSERT_TRUE(status) << "still running 2 s after the window was closed";
   EXPECT_EQ(*status, 0);
+}
+
+std::string trimmed(std::string s) {
+  while (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
+}
+
+// Terminal mode, with DISPLAY unset: --print writes the address and a newline and exits 0,
+// takes B's answer when A fails, and with both down writes nothing to standard output,
+// 取得エラー to standard error and exits 1. --version and --help exit 0; an unknown option or
+// a second one exits 2 with the usage on standard error. None of it touches the clipboard,
+// the save file or the settings, and with a display at hand no window opens.
+TEST_F(BlackBox, TerminalModePrintsTheAddressAndTouchesNothingElse) {
+  const fs::path app = copy_program(), home = work_ / "app" / "home";
+  const fs::path ini = app.parent_path() / "Addrova.ini", saved = app.parent_path() / "out.txt";
+  const std::string settings =
+      "[SETTING]\r\nTIMER=1\r\nTIMER_SEC=5\r\nFILESAVE=1\r\nFILEPATH=" + saved.string() + "\r\n";
+  write_file(ini, settings);
+  // The clipboard holds a marker that no run may replace.
+  write_file(work_ / "marker", "marker");
+  Process marker;
+  marker.start({"xclip", "-quiet", "-selection", "clipboard", "-i", work_ / "marker"},
+               work_ / "xclip.out");
+  ASSERT_TRUE(wait_until(5s, [&] { return clipboard() == "marker"; }));
+  const std::vector<std::string> env = {"HOME=" + home.string(),
+                                        "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                                        "ASAN_OPTIONS=detect_leaks=0", "DISPLAY"};
+  Output out;
+  std::string err;
+  auto cli = [&](std::vector<std::string> args, const std::vector<std::string>& e) {
+    args.insert(args.begin(), app.string());
+    out = run(args, 45s, e, false, work_ / "cli.err");
+    err = read_file(work_ / "cli.err");
+    auto first = [](const std::string& s) { return s.substr(0, s.find('\n')); };
+    std::printf("%s: status %d, stdout '%s', stderr '%s'\n", args[1].c_str(), out.status,
+                first(out.text).c_str(), first(err).c_str());
+  };
+
+  serve();
+  cli({"--print"}, env);
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.text, "127.0.0.1\n");
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(requests_for(kTargetA), 1u);
+  EXPECT_EQ(requests_for(kTargetB), 0u);
+
+  write_hosts(kNobody);  // endpoint A's host refuses connections
+  serve();
+  cli({"--print"}, env);
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(out.text, "127.0.0.1\n");
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(requests_for(kTargetB), 1u);
+  write_hosts(kServer);
+
+  serve({"--mode", "status500"});
+  cli({"--print"}, env);
+  EXPECT_EQ(out.status, 1);
+  EXPECT_EQ(out.text, "");
+  EXPECT_EQ(trimmed(err), "取得エラー");
+  EXPECT_EQ(requests_for(kTargetA), 1u);
+  EXPECT_EQ(requests_for(kTargetB), 1u);
+
+  serve();
+  std::vector<std::string> with_display(env.begin(), env.end() - 1);
+  cli({"--print"}, with_display);
+  EXPECT_EQ(out.status, 0) << "--print with a display";
+  EXPECT_EQ(find_window("^Addrova"), "") << "--print opened a window";
+
+  cli({"--version"}, env);
+  EXPECT_EQ(out.status, 0);
+  EXPECT_EQ(trimmed(out.text), "addrova " ADDROVA_VERSION);
+  EXPECT_EQ(err, "");
+  cli({"--help"}, env);
+  EXPECT_EQ(out.status, 0);
+  EXPECT_NE(out.text.find("--print"), std::string::npos);
+  EXPECT_EQ(err, "");
+  cli({"--bogus"}, env);
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.text, "");
+  EXPECT_TRUE(std::regex_search(err, std::regex("--bogus[^]*使い方"))) << err;
+  cli({"--print", "--version"}, env);
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.text, "");
+  EXPECT_NE(err.find("使い方"), std::string::npos);
+
+  EXPECT_EQ(clipboard(), "marker");
+  EXPECT_FALSE(fs::exists(saved)) << "--print wrote the save file";
+  EXPECT_EQ(read_file(ini), settings) << "the settings file changed";
+  EXPECT_FALSE(fs::exists(home / ".config" / "addrova"));
+}
+
+// Installed as a package and run by an ordinary user (uid 65534) who cannot write to the
+// program's folder: the administrator's Addrova.ini beside it gives the start values; the
+// options button and 適用 write the user's own XDG_CONFIG_HOME/addrova/Addrova.ini (no error
+// box), which is read from then on.
+TEST_F(BlackBox, InstalledTheUsersOwnSettingsFileTakesOverFromTheAdministrators) {
+  BB_NEED(missing_tools({"setpriv"}));
+  const fs::path top = work_ / "installed", home = top / "home", prog = top / "usr/lib/addrova";
+  const fs::path own = home / ".config/addrova/Addrova.ini", admin = prog / "Addrova.ini";
+  for (const fs::path& d : {prog, home, top / "run", top / "out"}) fs::create_directories(d);
+  fs::copy_file(ADDROVA_PROGRAM, prog / "Addrova");
+  const std::string admin_settings =
+      "[SETTING]\r\nTIMER=0\r\nTIMER_SEC=5\r\nFILESAVE=1\r\nFILEPATH=" +
+      (top / "out/admin.txt").string() + "\r\n";
+  write_file(admin, admin_settings);
+  // The user must reach their own folders in here, and nothing else of ours.
+  fs::permissions(work_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  ASSERT_EQ(run({"chmod", "-R", "a+rX", top}).status, 0);
+  ASSERT_EQ(run({"chown", "65534:65534", home, top / "run", top / "out"}).status, 0);
+  fs::permissions(top / "run", fs::perms::owner_all);
+  const std::vector<std::string> as_user = {"setpriv",
+                                            "--reuid=65534",
+                                            "--regid=65534",
+                                            "--clear-groups",
+                                            "env",
+                                            "HOME=" + home.string(),
+                                            "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                                            "XDG_RUNTIME_DIR=" + (top / "run").string()};
+  const std::string address = "127.0.0.1\r\n";
+  serve();
+
+  start_program(prog / "Addrova", {}, as_user);
+  EXPECT_TRUE(wait_until(5s, [&] { return read_file(top / "out/admin.txt") == address; }))
+      << "the administrator's save file was not written: " << read_file(work_ / "program.out");
+  EXPECT_FALSE(fs::exists(home / ".config/addrova")) << "the start alone created it";
+  const std::string main_id = find_window("^Addrova");
+  ASSERT_FALSE(main_id.empty()) << "no window";
+  auto click = [&](const std::string& id, int x, int y) {
+    run({"xdotool", "mousemove", "--sync", "--window", id, std::to_string(x), std::to_string(y),
+         "click", "1"});
+  };
+  click(main_id, 380, 19);  // the options button
+  std::string dialog;
+  ASSERT_TRUE(wait_until(5s, [&] { return !(dialog = find_window("^設定$")).empty(); }))
+      << "the options button opened no dialog";
+  click(dialog, 329, 220);  // 適用
+  EXPECT_TRUE(
+      wait_until(5s, [&] { return read_file(own).find("\nFILESAVE=1") != std::string::npos; }))
+      << "適用 did not write " << own;
+  struct stat st {};
+  EXPECT_EQ(stat(own.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u) << own << " is not the user's";
+  std::this_thread::sleep_for(300ms);
+  // A refused write would show a message box titled with the program's name alone.
+  EXPECT_EQ(find_window("^Addrova$"), "") << "a message box after 適用";
+  click(dialog, 433, 220);  // 閉じる
+  EXPECT_TRUE(wait_until(5s, [&] { return find_window("^設定$").empty(); }))
+      << "the options dialog did not close";
+  program_.stop();
+  EXPECT_EQ(read_file(admin), admin_settings) << "the administrator's file changed";
+
+  // From now on the user's file counts: pointed at another save file, that one is written.
+  std::string mine = read_file(own);
+  const std::size_t at = mine.find("FILEPATH="), end = mine.find_first_of("\r\n", at);
+  ASSERT_NE(at, std::string::npos) << mine;
+  write_file(own, mine.replace(at, end - at, "FILEPATH=" + (top / "out/user.txt").string()));
+  fs::remove(top / "out/admin.txt");
+  start_program(prog / "Addrova", {}, as_user);
+  EXPECT_TRUE(wait_until(5s, [&] { return read_file(top / "out/user.txt") == address; }))
+      << "the user's settings were not read after a restart";
+  EXPECT_FALSE(fs::exists(top / "out/admin.txt")) << "the administrator's save file was written";
 }
 
 // The redirect cases of service_tests that need a public origin: the loopback interface

@@ -31,7 +31,10 @@ namespace {
                              const std::vector<std::string>& env) {
   for (const std::string& kv : env) {
     const std::size_t eq = kv.find('=');
-    setenv(kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), 1);
+    if (eq == std::string::npos)
+      unsetenv(kv.c_str());  // a bare name: removed
+    else
+      setenv(kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), 1);
   }
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -103,7 +106,7 @@ void Process::stop() {
 }
 
 Output run(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
-           const std::vector<std::string>& env, bool merge) {
+           const std::vector<std::string>& env, bool merge, const fs::path& err_to) {
   Output result;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return result;
@@ -112,7 +115,9 @@ Output run(const std::vector<std::string>& argv, std::chrono::milliseconds limit
     const int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
     dup2(fds[1], 1);
-    dup2(merge ? fds[1] : null, 2);
+    const int err =
+        err_to.empty() ? null : open(err_to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(merge ? fds[1] : err, 2);
     exec_child(argv, env);
   }
   close(fds[1]);
@@ -274,7 +279,8 @@ fs::path Harness::copy_program() {
   return work_ / "app" / "Addrova";
 }
 
-void Harness::start_program(const fs::path& binary, const std::vector<std::string>& env) {
+void Harness::start_program(const fs::path& binary, const std::vector<std::string>& env,
+                            const std::vector<std::string>& prefix) {
   std::vector<std::string> all = {"HOME=" + (work_ / "home").string(),
                                   "XDG_CONFIG_HOME=" + (work_ / "home" / "config").string(),
                                   "XDG_RUNTIME_DIR=" + work_.string(),
@@ -282,7 +288,9 @@ void Harness::start_program(const fs::path& binary, const std::vector<std::strin
                                   "ASAN_OPTIONS=detect_leaks=0"};
   all.insert(all.end(), env.begin(), env.end());
   started_ = std::chrono::system_clock::now();
-  program_.start({binary.empty() ? fs::path(ADDROVA_PROGRAM) : binary}, work_ / "program.out", all);
+  std::vector<std::string> argv = prefix;
+  argv.push_back(binary.empty() ? fs::path(ADDROVA_PROGRAM) : binary);
+  program_.start(argv, work_ / "program.out", all);
 }
 
 std::string Harness::clipboard() const {

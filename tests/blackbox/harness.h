@@ -49,9 +49,11 @@ struct Output {
   int status = -1;  // exit status; -1 when it had to be killed at the time limit
   std::string text;
 };
-// Runs argv to its end, at most `limit`; standard output (and error with `merge`).
+// Runs argv to its end, at most `limit`; standard output (and error with `merge`; else
+// error goes to `err_to`, when given). In `env`, a bare NAME removes that variable.
 Output run(const std::vector<std::string>& argv, std::chrono::milliseconds limit = 5s,
-           const std::vector<std::string>& env = {}, bool merge = false);
+           const std::vector<std::string>& env = {}, bool merge = false,
+           const fs::path& err_to = {});
 
 // Polls `done` every 20 ms; false when `limit` passed first.
 bool wait_until(std::chrono::milliseconds limit, const std::function<bool()>& done);
@@ -87,8 +89,10 @@ class Harness : public ::testing::Test {
   std::size_t requests_for(const std::string& target) const { return request_times(target).size(); }
   // A copy of the program in its own folder (where its Addrova.ini goes).
   fs::path copy_program();
-  // Starts `binary` (the build's program by default) with a private home.
-  void start_program(const fs::path& binary = {}, const std::vector<std::string>& env = {});
+  // Starts `binary` (the build's program by default) with a private home, after `prefix`
+  // (a command that runs it as another user, say).
+  void start_program(const fs::path& binary = {}, const std::vector<std::string>& env = {},
+                     const std::vector<std::string>& prefix = {});
 
   std::string clipboard() const;
   // The first window whose name matches the regular expression `name`; "" when none.

@@ -7,7 +7,7 @@
 # environment, else the CMake cache of $LINUX_BUILD or $BUILD.
 
 HOST=$(hostname)
-NS= DISPLAY_NUM= ECHO_PID= PIDS=() FAILURES=0
+NS='' DISPLAY_NUM='' ECHO_PID='' PIDS=() FAILURES=0
 TARGET_A='/Current%20IP%20Check.htm'
 # shellcheck disable=SC2034 # for the scripts
 TARGET_B='/ip.php'

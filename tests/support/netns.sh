@@ -44,12 +44,15 @@ write_hosts() {
     >"/etc/netns/$NS/hosts"
 }
 
-# netns_create NAME: the namespace, its hosts file and its loopback up; sets NS.
+# netns_create NAME: the namespace, its hosts file (the endpoints in it when the build
+# names them; a caller may write its own) and its loopback up; sets NS.
 netns_create() {
   ip netns add "$1" || return 1
   NS=$1
   mkdir -p "/etc/netns/$NS"
-  write_hosts 127.0.0.1 && in_ns ip link set lo up
+  printf '127.0.0.1 localhost %s\n' "$HOST" >"/etc/netns/$NS/hosts"
+  [[ -z $(endpoint_host A) ]] || write_hosts 127.0.0.1 || return 1
+  in_ns ip link set lo up
 }
 
 # Ends the processes in PIDS, then anything left in the namespace, and deletes it.

@@ -9,7 +9,6 @@ ROOT=$(cd "$(dirname "$(realpath "$0")")/.." && pwd)
 # shellcheck source-path=SCRIPTDIR/.. # the shared helpers
 . "$ROOT/tests/support/netns.sh" && . "$ROOT/tests/support/wine_prefix.sh" && . "$ROOT/scripts/packages.sh"
 RUNS=${RUNS:-10} LOOKUPS=${LOOKUPS:-50} WINE_RUNS=${WINE_RUNS:-10} IDLE_SECONDS=${IDLE_SECONDS:-60}
-URL='http://checkip.dyndns.org/Current%20IP%20Check.htm'
 declare -A DIR=([linux]=$ROOT/build/bench [win]=$ROOT/build/win [bench-win]=$ROOT/build/bench-win) GIVEN=()
 while [[ ${1:-} =~ ^--(linux|win|bench-win)-build$ && -n ${2:-} ]]; do
   DIR[${BASH_REMATCH[1]}]=$(realpath "$2") GIVEN[${BASH_REMATCH[1]}]=1 && shift 2
@@ -31,7 +30,7 @@ build() {
   { cmake -S "$2" -B "${DIR[$1]}" "${@:4}" && cmake --build "${DIR[$1]}" -j2 --target $3; } \
     >"$WORK/build.log" 2>&1 || { tail -20 "$WORK/build.log"; echo "the $1 build failed"; exit 1; }
 }
-build linux "$ROOT" "Addrova lookup_driver bare_window clip_watch echo_server" -DCMAKE_BUILD_TYPE=Release
+build linux "$ROOT" "Addrova lookup_driver bare_window clip_watch echo_server blackbox_tests" -DCMAKE_BUILD_TYPE=Release
 build win "$ROOT" Addrova -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake"
 build bench-win "$ROOT/bench/win" bare_window -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake"
 
@@ -40,6 +39,8 @@ A=$WORK/app && mkdir "$A"
 cp "${DIR[linux]}"/{Addrova,bench/lookup_driver,bench/bare_window,bench/clip_watch} \
   "${DIR[win]}/Addrova.exe" "${DIR[bench-win]}/bare_window.exe" "$A/"
 ECHO_SERVER=${DIR[linux]}/tests/echo_server
+LINUX_BUILD=${DIR[linux]} # the endpoints' host names come from its CMake cache
+URL="http://$(endpoint_host A)/Current%20IP%20Check.htm"
 netns_create "addrova-bench-$$" || skip "cannot create a network namespace"
 printf 'hosts: files\n' >"/etc/netns/$NS/nsswitch.conf"  # names from the hosts file only
 start_echo_server --mode echo || { echo "echo_server did not start: $(cat "$WORK/echo_server.out")"; exit 1; }
@@ -92,8 +93,8 @@ figure "  the same, for information" "${t[0]:-}" ms - "window with label" "${t[2
 figure "  the same, for information" "${t[0]:-}" ms - "bare window probing GL" "${t[3]:-}"
 figure "size of Addrova.exe (1 KB = 1024 bytes)" "$(jq -n "$(stat -c %s "$A/Addrova.exe") / 1024")" KB 350
 
-echo "== idle CPU: tests/soak/idle_cpu.sh ${DIR[linux]} $IDLE_SECONDS"
-bash "$ROOT/tests/soak/idle_cpu.sh" "${DIR[linux]}" "$IDLE_SECONDS" | tee "$WORK/idle"
+echo "== idle CPU: blackbox_tests, Soak.Idle*, $IDLE_SECONDS s"
+ADDROVA_IDLE_SECONDS=$IDLE_SECONDS "${DIR[linux]}/tests/blackbox_tests" --gtest_filter='Soak.Idle*' | tee "$WORK/idle"
 idle=$(sed -n 's/^CPU in [0-9]* idle seconds: \([0-9]*\) ms.*/\1/p' "$WORK/idle")
 figure "CPU in $IDLE_SECONDS idle seconds, timer off" "$idle" ms 10
 

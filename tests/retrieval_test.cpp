@@ -540,13 +540,13 @@ TEST_F(Retrieval, RedirectToAnotherSchemeIsRefused) {
 
 // A download that starts at a public address may not be sent into this machine or its
 // network. Only a network namespace in which this process owns public test addresses can
-// show that: tests/redirect_netns.sh runs these cases in one, with the addresses below
+// show that: the black-box test Redirect.* runs these cases in one, with the addresses below
 // on its loopback interface. Elsewhere they are skipped.
 class RedirectFromPublicOrigin : public Retrieval {
  protected:
   void SetUp() override {
     if (!std::getenv("ADDROVA_PUBLIC_ADDRESSES"))
-      GTEST_SKIP() << "needs addresses of its own: run by tests/redirect_netns.sh";
+      GTEST_SKIP() << "needs addresses of its own: run by the black-box test Redirect.*";
     Retrieval::SetUp();
   }
   static HttpServer::Options at(const std::string& address) {

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Addrova.exe under Wine, black-box, in a network namespace whose hosts file sends both
+# endpoint hosts and this machine's name to 127.0.0.1, where echo_server answers on port
+# 80; Addrova.ini beside it asks for the file output and a refresh every second.
+#   addrova_wine.sh STATE_DIR WIN_BUILD ECHO_SERVER HOST_A HOST_B [LOOKUPS]
+# Checks the saved file's bytes, the clipboard, the title and a second lookup; with
+# ADDROVA_SCREENSHOTS=DIR, pictures of the main window and the options dialog go there.
+# With LOOKUPS, a soak at interval 0: after the first and the last lookup the process's
+# handles, GDI and USER objects (win_handles.exe) and its Linux descriptors and VmRSS;
+# handles end = start ± 2, GDI and USER ± 1, descriptors ± 1, VmRSS growth < 2048 kB; B is
+# never asked; closed through WM_DELETE_WINDOW, it ends with status 0 within 30 s.
+# Exit 77 (skipped) without root, `ip netns` or a tool, 1 then under CI=true.
+set -u
+state=$1 build=$2 ECHO_SERVER=$3 lookups=${6:-}
+. "$(dirname "$0")/../support/netns.sh"
+. "$(dirname "$0")/../support/wine_prefix.sh"
+[[ ${CI:-} == true ]] && skip() { echo "FAIL: $1"; exit 1; }
+need_netns wine xdotool xclip Xvfb
+WORK=$(mktemp -d /tmp/addrova-wine-XXXXXX)
+trap 'netns_cleanup; rm -rf "$WORK"' EXIT
+wine_env "$state/ns-prefix"
+wine_prefix_once || { echo "FAIL: no Wine prefix: $(tail -3 "$WINEPREFIX.log")"; exit 1; }
+netns_create "addrova-wine-$$" || skip "cannot create a network namespace"
+printf '127.0.0.1 localhost %s %s %s\n' "$4" "$5" "$HOST" >"/etc/netns/$NS/hosts"
+printf 'hosts: files\n' >"/etc/netns/$NS/nsswitch.conf"
+start_echo_server || { echo "FAIL: echo_server did not start"; exit 1; }
+DISPLAY_NUM=${DISPLAY:-} && DISPLAY_NUM=${DISPLAY_NUM#:} && DISPLAY_NUM=${DISPLAY_NUM%.*}
+[[ -n $DISPLAY_NUM ]] || start_ns_xvfb || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=:$DISPLAY_NUM
+
+mkdir "$WORK/app" && cp "$build/Addrova.exe" "$WORK/app/"
+printf '[SETTING]\r\nTIMER=1\r\nTIMER_SEC=%s\r\nFILESAVE=1\r\nFILEPATH=Z:%s\\out.txt\r\n' \
+  "$([[ -n $lookups ]] && echo 0 || echo 1)" "${WORK//\//\\}" >"$WORK/app/Addrova.ini"
+printf 'something else' | on_display xclip -selection clipboard -i
+bg_in_ns bash -c 'cd "$1" && exec wine Addrova.exe' _ "$WORK/app" >"$WORK/program.log" 2>&1 &
+PROG_PID=$!
+PIDS+=("$PROG_PID")
+await_lookups 1 60 || exit 1
+sample() { # handles GDI USER descriptors VmRSS, each figure Wine gives first
+  local l k p=
+  for k in $(ip netns pids "$NS"); do
+    [[ $(readlink "/proc/$k/exe") == *wine* && $(tr '\0' ' ' <"/proc/$k/cmdline") == *Addrova.exe* ]] && p=$k
+  done
+  l=" $(in_ns wine "$build/tests/win/win_handles.exe" Addrova.exe 2>/dev/null | tr -d '\r')"
+  for k in 'handles|handles_listed' 'gdi|gdi_table' 'user|windows'; do
+    [[ $l =~ \ (${k%|*}=[0-9]+|${k#*|}=[0-9]+) ]] && echo -n "${BASH_REMATCH[1]#*=} " || echo -n "na "
+  done
+  echo "$(open_fds "$p") $(proc_status "$p" VmRSS)"
+}
+judge() { # NAME START END TOLERANCE
+  echo "$1: $2 -> $3"
+  [[ $2 == na || $3 == na ]] || (($3 - $2 <= $4 && $2 - $3 <= $4)) || fail "$1 went from $2 to $3 (± $4)"
+}
+if [[ -n $lookups ]]; then
+  sleep 0.5 && read -r h0 g0 u0 f0 r0 < <(sample)
+  [[ $(clipboard) == 127.0.0.1 ]] || fail "after the first lookup the clipboard holds '$(clipboard)'"
+fi
+await_lookups "${lookups:-2}" 30 || fail "only $(lookups_done) lookups"
+wait_for 10 test -s "$WORK/out.txt"
+cmp -s "$WORK/out.txt" <(printf '127.0.0.1\r\n') || fail "the save file holds $(od -An -c "$WORK/out.txt")"
+[[ $(clipboard) == 127.0.0.1 ]] || fail "the clipboard holds '$(clipboard)'"
+wid=$(window_id)
+title=$(on_display xdotool getwindowname "$wid")
+[[ $title == "Addrova : $HOST ( 127.0.0.1 )" ]] || fail "the window title is '$title'"
+echo "$(lookups_done) lookups; save file, clipboard and title: 127.0.0.1"
+if [[ -n $lookups ]]; then
+  sleep 0.5 && read -r h1 g1 u1 f1 r1 < <(sample)
+  judge handles "$h0" "$h1" 2
+  judge "GDI objects" "$g0" "$g1" 1
+  judge "USER objects" "$u0" "$u1" 1
+  judge "Linux descriptors" "$f0" "$f1" 1
+  echo "VmRSS: $r0 -> $r1 kB"
+  ((${r1:-0} - ${r0:-0} < 2048 && r0 > 0)) || fail "VmRSS grew by $((${r1:-0} - ${r0:-0})) kB (bound 2048)"
+  (($(requests_for "$TARGET_B") == 0)) || fail "endpoint B was asked: endpoint A failed"
+  on_display "$(dirname "$ECHO_SERVER")/close_window" "$wid"
+  wait_for 30 bash -c "! kill -0 $PROG_PID 2>/dev/null" || fail "still running 30 s after WM_DELETE_WINDOW"
+  wait "$PROG_PID" || fail "exit status $? after WM_DELETE_WINDOW"
+elif [[ -n ${ADDROVA_SCREENSHOTS:-} ]]; then
+  shot() {
+    eval "$(on_display xdotool getwindowgeometry --shell "$1")"
+    on_display import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$ADDROVA_SCREENSHOTS/screenshot-wine-$2.png"
+  }
+  mkdir -p "$ADDROVA_SCREENSHOTS" && shot "$wid" main
+  # The option button's centre, from the frame Wine draws around the 402x39 client area.
+  b=$(((WIDTH - 402) / 2)) && on_display xdotool mousemove --window "$wid" $((b + 380)) $((HEIGHT - 20 - b)) click 1
+  sleep 1.5 && did=$(on_display xdotool search --name '^設定$' | head -1)
+  [[ -n $did ]] && on_display xdotool mousemove 0 0 && sleep 0.3 && shot "$did" options || fail "no options dialog"
+fi
+((FAILURES == 0))

@@ -3,10 +3,12 @@
 //   echo_server [--port N] [--bind ADDR] [--mode MODE] [--route TARGET=MODE]...
 //               [--ready-file PATH] [--log PATH]
 //
-// Serves until SIGTERM or SIGINT. MODE is one of the names handler_by_name knows (echo,
-// status500, status404, silent, stall, stream, garbage, rawgarbage, longline, nolinebreak,
-// ipv6, counting, close) or "refuse" (bound but not listening) or "blackhole" (connects
-// hang). --route gives one request target its own mode; the rest get --mode. Once
+// Serves until SIGTERM or SIGINT. Without --mode every request is answered by its path
+// (test::by_path, the grammar in http_server.h), so one server serves every test. MODE is
+// one of the names handler_by_name knows (paths, echo, status500, status404, silent, stall,
+// stream, garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close) or "refuse"
+// (bound but not listening) or "blackhole" (connects hang). --route gives one request
+// target its own mode; the rest get --mode. Once
 // listening, the port number is written to the ready file (created under another name,
 // then renamed, so a reader never sees it half written). --log appends one line per request:
 // "<seconds since the epoch, with microseconds> <method> <target> <client address>".
@@ -45,7 +47,7 @@ bool write_ready_file(const std::string& path, unsigned port) {
 
 int main(int argc, char** argv) {
   test::HttpServer::Options options;
-  std::string mode = "echo";
+  std::string mode = "paths";
   std::string ready_file, log_path;
   std::map<std::string, std::string> routes;
   for (int i = 1; i < argc; ++i) {

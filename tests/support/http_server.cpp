@@ -177,8 +177,127 @@ Handler route(std::map<std::string, Handler> by_target, Handler other) {
   };
 }
 
-bool handler_by_name(const std::string& name, Handler& out) {
+std::string percent_decode(const std::string& s) {
+  const auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
+      out += static_cast<char>(hex(s[i + 1]) * 16 + hex(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::string percent_encode(const std::string& s) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~' || c == '/') {
+      out += ch;
+    } else {
+      out += '%';
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Splits "/name/rest" into name and rest ("/name" alone gives an empty rest).
+void first_segment(const std::string& target, std::string& name, std::string& rest) {
+  const std::size_t start = target.empty() || target[0] != '/' ? 0 : 1;
+  const std::size_t slash = target.find('/', start);
+  name = target.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+  rest = slash == std::string::npos ? std::string() : target.substr(slash + 1);
+}
+
+// A decimal number of at most `max_digits` digits at the start of `s`, up to a '/' or the
+// end; false for anything else.
+bool leading_number(const std::string& s, std::size_t max_digits, std::uint64_t& value,
+                    std::string& after) {
+  const std::size_t slash = s.find('/');
+  const std::string digits = s.substr(0, slash);
+  if (digits.empty() || digits.size() > max_digits) return false;
+  value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  after = slash == std::string::npos ? std::string() : s.substr(slash + 1);
+  return true;
+}
+
+bool dotted_quad(const std::string& s) {
+  int parts = 0;
+  std::size_t i = 0;
+  while (parts < 4) {
+    std::size_t digits = 0;
+    unsigned value = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9' && digits < 3) {
+      value = value * 10 + static_cast<unsigned>(s[i++] - '0');
+      ++digits;
+    }
+    if (digits == 0 || value > 255) return false;
+    if (++parts < 4 && (i >= s.size() || s[i++] != '.')) return false;
+  }
+  return i == s.size();
+}
+
+constexpr std::uint64_t kMaxGarbageBytes = std::uint64_t{64} << 20;
+
+Reply answer_by_path(const Request& request, const std::string& target, int hops_left) {
+  std::string name, rest, after;
+  std::uint64_t n = 0;
+  first_segment(target, name, rest);
   if (name == "echo") {
+    const std::string address = rest.substr(0, rest.find('/'));
+    return Reply{.body = echo_page(dotted_quad(address) ? address : request.peer)};
+  }
+  if (name == "status" && leading_number(rest, 3, n, after) && n >= 100 && n <= 599)
+    return fixed(static_cast<int>(n), echo_page("192.0.2.1"))(request);
+  if (name == "silent") return silent()(request);
+  if (name == "stall") return stall_in_body()(request);
+  if (name == "stream" && leading_number(rest, 19, n, after)) return stream(n)(request);
+  if (name == "body") {
+    Reply reply{.body = percent_decode(rest)};
+    reply.content_type = "application/octet-stream";
+    return reply;
+  }
+  if (name == "redirect" && leading_number(rest, 9, n, after)) {
+    if (n == 0 && hops_left > 0) return answer_by_path(request, "/" + after, hops_left - 1);
+    if (n > 0) return redirect("/redirect/" + std::to_string(n - 1) + "/" + after)(request);
+  }
+  if (name == "location") return redirect(percent_decode(rest))(request);
+  if (name == "garbage" && leading_number(rest, 9, n, after) && n <= kMaxGarbageBytes)
+    return garbage(static_cast<std::size_t>(n))(request);
+  if (name == "close") return Reply{.kind = Reply::Kind::Close};
+  return echo()(request);
+}
+
+}  // namespace
+
+Handler by_path() {
+  // A chain of /redirect/0/redirect/0/... is followed this deep, then echoed.
+  return [](const Request& r) { return answer_by_path(r, r.target, 16); };
+}
+
+bool handler_by_name(const std::string& name, Handler& out) {
+  if (name == "paths") {
+    out = by_path();
+  } else if (name == "echo") {
     out = echo();
   } else if (name == "status500") {
     out = fixed(500, echo_page("192.0.2.1"));

@@ -79,8 +79,32 @@ Handler redirect(std::string location, int status = 302);
 // Chooses by the request target; `other` answers the rest.
 Handler route(std::map<std::string, Handler> by_target, Handler other);
 
-// Names for the command line: echo, status500, status404, silent, stall, stream (1 GiB),
-// garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close. False if unknown.
+// Every behaviour above chosen by the request's path, so that one running server serves
+// every test without being reconfigured. Targets, matched on their first segment (with or
+// without the slash after it); the query, if any, is part of the path:
+//   /echo/                  the echo page with the client's (the peer's) address
+//   /echo/A.B.C.D/...       the echo page showing A.B.C.D; whatever follows is ignored
+//   /status/NNN/...         status NNN (100-599) with a short body of its own: the echo
+//                           page showing 192.0.2.1, which no client may take for an answer
+//   /silent/...             accepts the request and never answers
+//   /stall/...              headers announcing more, the start of the echo page, silence
+//   /stream/BYTES/...       the echo page's line, then filler lines up to BYTES in all
+//   /body/<%-encoded>       200 whose body is exactly the decoded bytes
+//   /redirect/N/<rest>      N >= 1: a 302 to /redirect/N-1/<rest> (relative Location);
+//                           N = 0: answered as /<rest>
+//   /location/<%-encoded>   a 302 whose Location is the decoded URL
+//   /garbage/BYTES/...      BYTES (at most 64 MiB) of the seeded pseudo-random data, 200
+//   /close/...              closes the connection without sending a byte
+// Any other target, e.g. /Current%20IP%20Check.htm or /ip.php, and any of the above with a
+// malformed number, gets the echo page with the client's address.
+Handler by_path();
+// %XX sequences decoded; a '%' not followed by two hex digits stays as it is.
+std::string percent_decode(const std::string& s);
+// Every byte except unreserved characters and '/' as %XX.
+std::string percent_encode(const std::string& s);
+
+// Names for the command line: paths (by_path), echo, status500, status404, silent, stall, stream (1
+// GiB), garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close. False if unknown.
 bool handler_by_name(const std::string& name, Handler& out);
 
 class HttpServer {

@@ -6,6 +6,7 @@
 # Japanese font defaults; the locale is made when missing) unless ADDROVA_WINE_LANG
 # names another, e.g. en_US.UTF-8 for code page 1252.
 wine_env() {
+  mkdir -p "$(dirname "$1")"
   export WINEPREFIX=$1 WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all # no Mono or Gecko prompts
   export LANG=${ADDROVA_WINE_LANG:-ja_JP.UTF-8}
   unset LC_ALL LC_CTYPE

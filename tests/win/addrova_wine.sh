@@ -35,13 +35,16 @@ printf 'something else' | on_display xclip -selection clipboard -i
 bg_in_ns bash -c 'cd "$1" && exec wine Addrova.exe' _ "$WORK/app" >"$WORK/program.log" 2>&1 &
 PROG_PID=$!
 PIDS+=("$PROG_PID")
+# One win_handles.exe for the whole soak, asked for each sample through its standard input.
+[[ -n $lookups ]] && coproc H { in_ns wine "$build/tests/win/win_handles.exe" --stdin Addrova.exe 2>/dev/null; }
 await_lookups 1 60 || exit 1
 sample() { # handles GDI USER descriptors VmRSS, each figure Wine gives first
-  local l k p=
+  local l k c p=
   for k in $(ip netns pids "$NS"); do
-    [[ $(readlink "/proc/$k/exe") == *wine* && $(tr '\0' ' ' <"/proc/$k/cmdline") == *Addrova.exe* ]] && p=$k
+    c=$(tr '\0' ' ' <"/proc/$k/cmdline")
+    [[ $(readlink "/proc/$k/exe") == *wine* && $c == *Addrova.exe* && $c != *win_handles* ]] && p=$k
   done
-  l=" $(in_ns wine "$build/tests/win/win_handles.exe" Addrova.exe 2>/dev/null | tr -d '\r')"
+  echo >&"${H[1]}" && IFS= read -r -t 60 l <&"${H[0]}" && l=" ${l%$'\r'}"
   for k in 'handles|handles_listed' 'gdi|gdi_table' 'user|windows'; do
     [[ $l =~ \ (${k%|*}=[0-9]+|${k#*|}=[0-9]+) ]] && echo -n "${BASH_REMATCH[1]#*=} " || echo -n "na "
   done

@@ -1,6 +1,7 @@
 # Install rules and CPack configuration.
 #   Linux:   a Debian package "addrova" (cpack -G DEB).
-#   Windows: a portable zip with Addrova.exe alone at its root (cpack -G ZIP).
+#   Windows: a portable zip with Addrova.exe, README.txt and LICENSE.txt at its root
+#            (cpack -G ZIP).
 # Everything the packages hold is installed as the component "Runtime", and CPack installs
 # that component only, so nothing else (tests, benchmarks) can end up in a package.
 
@@ -27,6 +28,29 @@ if(WIN32)
   # Portable: the program keeps Addrova.ini beside itself.
   install(TARGETS Addrova RUNTIME DESTINATION . COMPONENT ${ADDROVA_PACKAGE_COMPONENT})
 
+  # The README and the licence beside it as Windows text files: CR LF line ends, and the
+  # README (UTF-8, with Japanese in it) starts with a byte-order mark so that every Notepad
+  # reads it as UTF-8.
+  set(_addrova_pkg ${CMAKE_BINARY_DIR}/package-files)
+  file(MAKE_DIRECTORY ${_addrova_pkg})
+  string(ASCII 239 187 191 _addrova_utf8_bom)
+  foreach(_addrova_doc "README.md;README.txt;BOM" "LICENSE;LICENSE.txt;")
+    list(GET _addrova_doc 0 _addrova_from)
+    list(GET _addrova_doc 1 _addrova_to)
+    list(GET _addrova_doc 2 _addrova_bom)
+    file(READ ${PROJECT_SOURCE_DIR}/${_addrova_from} _addrova_text)
+    string(REPLACE "\r\n" "\n" _addrova_text "${_addrova_text}")
+    string(REPLACE "\n" "\r\n" _addrova_text "${_addrova_text}")
+    if(_addrova_bom)
+      set(_addrova_text "${_addrova_utf8_bom}${_addrova_text}")
+    endif()
+    file(WRITE ${_addrova_pkg}/${_addrova_to} "${_addrova_text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${PROJECT_SOURCE_DIR}/${_addrova_from})
+    install(FILES ${_addrova_pkg}/${_addrova_to} DESTINATION .
+            COMPONENT ${ADDROVA_PACKAGE_COMPONENT})
+  endforeach()
+
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(_addrova_windows win64)
   else()
@@ -36,10 +60,11 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-${_addrova_windows}")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
-  # The program names its windows after its own file name and keeps Addrova.ini in its own
-  # directory, both found through /proc/self/exe, which resolves links. So the real file is
-  # /usr/lib/addrova/Addrova (title "Addrova", settings /usr/lib/addrova/Addrova.ini) and
-  # the command in PATH, /usr/bin/addrova, is a relative link to it.
+  # The program names its windows after its own file name, found through /proc/self/exe,
+  # which resolves links. So the real file is /usr/lib/addrova/Addrova (title "Addrova"; an
+  # administrator's /usr/lib/addrova/Addrova.ini gives everybody's defaults, a user's own
+  # settings go to ~/.config/addrova/) and the command in PATH, /usr/bin/addrova, is a
+  # relative link to it.
   set(_addrova_pkg ${CMAKE_BINARY_DIR}/package-files)
   set(_addrova_res ${PROJECT_SOURCE_DIR}/resources)
   set(_addrova_docdir share/doc/addrova)
@@ -114,8 +139,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION net)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ADDROVA_HOME_URL})
-  # Depends: computed by dpkg-shlibdeps (from dpkg-dev) from the libraries the binary uses.
+  # Depends: computed by dpkg-shlibdeps (from dpkg-dev) from the libraries the binary uses,
+  # after a Japanese font: every label is Japanese, and without one GTK draws boxes.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-japanese-gothic")
   # The extended description; CPack puts CPACK_PACKAGE_DESCRIPTION_SUMMARY before it as the
   # synopsis.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -3,8 +3,9 @@
 #   addrova_VERSION-1_ARCH.deb  Linux (GTK 3): checked with lintian (no E: allowed), then
 #                               unpacked into a throwaway root to check its contents, the
 #                               command link and the desktop entry;
-#   Addrova-VERSION-win64.zip   Windows, cross-built with MinGW-w64 (cmake/mingw-w64.cmake);
-#                               skipped with a message when that cannot be done.
+#   Addrova-VERSION-win64.zip   Windows, cross-built with MinGW-w64 (cmake/mingw-w64.cmake):
+#                               Addrova.exe, README.txt and LICENSE.txt (CR LF); skipped
+#                               with a message when that cannot be done.
 # Usage: bash scripts/package.sh [--clean]
 #   --clean            remove the package build directories first (a build from scratch)
 #   JOBS=N             parallel build jobs (default 2)
@@ -42,6 +43,7 @@ mkdir -p "$OUT"
 # ---------------------------------------------------------------- Debian package
 step "Linux build (Release)"
 cmake -S "$ROOT" -B "$LINUX_BUILD" -DCMAKE_BUILD_TYPE=Release -DADDROVA_TESTS=OFF \
+      -DCMAKE_COMPILE_WARNING_AS_ERROR=OFF \
       -DADDROVA_SANITIZE= >/dev/null
 cmake --build "$LINUX_BUILD" -j"$JOBS"
 
@@ -145,7 +147,18 @@ else
     zips=("$WIN_BUILD"/cpack/*.zip)
     cp "${zips[0]}" "$OUT/"
     ZIP=$OUT/$(basename "${zips[0]}")
-    [ "$(unzip -Z1 "$ZIP")" = Addrova.exe ] || fail "the zip must hold Addrova.exe alone at its root"
+    [ "$(unzip -Z1 "$ZIP" | sort | tr '\n' ' ')" = "Addrova.exe LICENSE.txt README.txt " ] ||
+      fail "the zip must hold Addrova.exe, README.txt and LICENSE.txt at its root"
+    for doc in README.txt LICENSE.txt; do
+      # Windows text: every line ends in CR LF.
+      lines=$(unzip -p "$ZIP" "$doc" | tr -cd '\n' | wc -c)
+      crlf=$(unzip -p "$ZIP" "$doc" | grep -c $'\r$' || true)
+      [ "$lines" -gt 0 ] && [ "$crlf" -eq "$lines" ] || fail "$doc: $crlf of $lines lines end in CR LF"
+    done
+    # The version resource carries the package's version (Addrova-1.0.0-win64.zip: 1.0.0.0).
+    version=$(basename "$ZIP" | sed 's/^[^-]*-\(.*\)-win[0-9]*\.zip$/\1/').0
+    resource=$(unzip -p "$ZIP" Addrova.exe | strings -el | grep -A1 -x ProductVersion | tail -1)
+    [ "$resource" = "$version" ] || fail "Addrova.exe's version resource says '$resource'"
     echo "built $(basename "$ZIP") (log: $win_log)"
   else
     tail -n 25 "$win_log" >&2

@@ -1,14 +1,13 @@
-// bare_window.exe [--label] [FILE]: a plain Win32 window of the main window's client size
+// bare_window.exe [--label]: a plain Win32 window of the main window's client size
 // (402×39) and frame style, the reference for the program's start-up time under Wine.
 // It registers a class, creates and shows the window and runs a message loop; at the end
-// of the first WM_PAINT it writes the moment as Unix seconds ("%.6f", from
-// GetSystemTimePreciseAsFileTime, which Wine takes from the host's real-time clock) to
-// FILE, when given, and quits.
+// of the first WM_PAINT the process ends at once, so that the whole process lasts from
+// exec to the window painted and a process timer can time it.
 //
 // With --label it also shows one line of text, the main window's Japanese caption in
 // Tahoma 11 px as the program draws it: a window without text never loads a font, which
 // the program must (under a Japanese locale, through the font link to a CJK font). The
-// label is painted before the time is taken.
+// label is painted before the process ends.
 //
 // bare_window.exe --hold creates the window without showing it and waits until it is
 // ended. A benchmark runs it alongside the timed starts: Wine's desktop process (explorer,
@@ -16,28 +15,12 @@
 // desktop ends, and is started again by the next one; with this holder it keeps running,
 // as the desktop does on Windows, and no timed start pays for it.
 #include <windows.h>
-#include <stdio.h>
 #include <string.h>
 
 #define CLIENT_WIDTH 402
 #define CLIENT_HEIGHT 39
 
-static const char* out_path;
 static HWND label;
-static int painted;
-
-static void record_paint(void) {
-  FILETIME ft;
-  GetSystemTimePreciseAsFileTime(&ft);
-  // 100 ns intervals since 1601-01-01; the Unix epoch is 11644473600 s later.
-  const unsigned long long t = ((unsigned long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
-  const double unix_seconds = (double)(t - 116444736000000000ULL) / 1e7;
-  if (!out_path) return;
-  FILE* f = fopen(out_path, "w");
-  if (!f) return;
-  fprintf(f, "%.6f\n", unix_seconds);
-  fclose(f);
-}
 
 static LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
@@ -45,13 +28,9 @@ static LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       PAINTSTRUCT ps;
       BeginPaint(hwnd, &ps);  // the class brush erases the background
       EndPaint(hwnd, &ps);
-      if (!painted) {
-        painted = 1;
-        // The children's pending paints, now, so that the label is on screen too.
-        if (label) RedrawWindow(hwnd, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
-        record_paint();
-        PostQuitMessage(0);
-      }
+      // The children's pending paints, now, so that the label is on screen too.
+      if (label) RedrawWindow(hwnd, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
+      TerminateProcess(GetCurrentProcess(), 0);
       return 0;
     }
     case WM_DESTROY:
@@ -69,8 +48,6 @@ int main(int argc, char** argv) {
       with_label = 1;
     else if (strcmp(argv[i], "--hold") == 0)
       hold = 1;
-    else
-      out_path = argv[i];
   }
   const HINSTANCE instance = GetModuleHandleW(NULL);
   WNDCLASSW wc = {0};

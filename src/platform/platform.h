@@ -27,6 +27,10 @@ struct Geometry {
 
 // ---- application -------------------------------------------------------------------
 
+// Whether the program reads options of its own from its command line (--print and the
+// like). Where it does not, the arguments are left alone and the window always opens.
+extern const bool kHasCommandLine;
+
 void init(int& argc, char**& argv);
 // Runs the message loop until the main window closes. Hand-offs that arrive after it
 // returned are dropped.
@@ -271,6 +275,16 @@ class IniFile {
  private:
   std::string path_;
 };
+
+// ---- settings file -----------------------------------------------------------------
+
+// Where the settings file `file_name` is read from: beside the executable when the user
+// may write there (a portable copy); otherwise the user's own copy when there is one, else
+// the one beside the executable, which an administrator may have provided as defaults.
+std::string settings_path_for_reading(const std::string& file_name);
+// Where the settings file `file_name` is written: beside the executable when the user may
+// write there; otherwise in the user's own settings folder, which is created if missing.
+std::string settings_path_for_writing(const std::string& file_name);
 
 // ---- start-up registration -----------------------------------------------------------
 

@@ -6,10 +6,11 @@
 
 namespace {
 constexpr char kSection[] = "SETTING";
-}
+constexpr char kFileName[] = "Addrova.ini";
+}  // namespace
 
 std::string SettingsPath() {
-  return platform::executable_directory() + "Addrova.ini";
+  return platform::settings_path_for_reading(kFileName);
 }
 
 void LoadSettings() {
@@ -34,7 +35,7 @@ void LoadSettings() {
 }
 
 void SaveSettings() {
-  platform::IniFile ini(SettingsPath());
+  platform::IniFile ini(platform::settings_path_for_writing(kFileName));
   ini.write_integer(kSection, "TIMER_SEC", TFormOption::LiveInterval());
   ini.write_integer(kSection, "TIMER", TFormOption::AutoRefresh() ? 1 : 0);
   ini.write_string(kSection, "FILEPATH", TFormOption::SavePath());

@@ -28,14 +28,14 @@ void pump_for(DWORD ms) {
   }
 }
 
-TEST(Window, ClientAreaIsExactlyTheAskedSize) {
+TEST(Window, ClientAreaIsExactlyTheAskedSizeAtTheDisplaysDpi) {
   Window main(Window::Kind::Main, "Addrova", 402, 39);
   Window dialog(Window::Kind::Dialog, "設定", 484, 256);
   for (const Window* w : {&main, &dialog}) {
     RECT r{};
     GetClientRect(w->impl().hwnd, &r);
-    EXPECT_EQ(r.right, w == &main ? 402 : 484);
-    EXPECT_EQ(r.bottom, w == &main ? 39 : 256);
+    EXPECT_EQ(r.right, platform::win32::scale(w == &main ? 402 : 484));
+    EXPECT_EQ(r.bottom, platform::win32::scale(w == &main ? 39 : 256));
     EXPECT_FALSE(GetWindowLongW(w->impl().hwnd, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX));
   }
   EXPECT_EQ(GetWindow(dialog.impl().hwnd, GW_OWNER), main.impl().hwnd);

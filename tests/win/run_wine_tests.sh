@@ -6,7 +6,12 @@
 #
 # BUILD_DIR is the cross build (default /work/build-win). With --screenshots, pictures of
 # the main window and the options dialog are saved in DIR as screenshot-wine-main.png and
-# screenshot-wine-options.png. Exits non-zero when anything failed.
+# screenshot-wine-options.png, and at each scaled DPI as screenshot-wine-144dpi-main.png
+# and so on. Exits non-zero when anything failed.
+#
+# After the run at 96 DPI the program is started again on a scaled display, at each DPI in
+# ADDROVA_WINE_DPIS (default "144"; e.g. "120 144 192"): the layout tests at that DPI, and
+# the main window wholly on screen at the bottom right.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$(realpath "$0")")/../.." && pwd)
 # shellcheck source=tests/support/wine_prefix.sh
@@ -71,11 +76,40 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# take_screenshots WINDOW DPI SUFFIX: the main window, then the options dialog opened with
+# the gear, into $shots/screenshot-wine${SUFFIX}-main.png and …-options.png.
+take_screenshots() {
+  local wid=$1 dpi=$2 suffix=$3 did border top
+  mkdir -p "$shots"
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
+    "$shots/screenshot-wine$suffix-main.png"
+  # The gear's centre, at (380, 19) of the 402x39 client area at 96 DPI, inside the frame
+  # Wine draws.
+  border=$(((WIDTH - 402 * dpi / 96) / 2))
+  top=$((HEIGHT - 39 * dpi / 96 - border))
+  xdotool mousemove --window "$wid" $((border + 380 * dpi / 96)) $((top + 19 * dpi / 96)) click 1
+  sleep 1.5
+  did=$(xdotool search --name '^設定$' 2>/dev/null | head -1)
+  if [ -n "$did" ]; then
+    eval "$(xdotool getwindowgeometry --shell "$did")"
+    xdotool mousemove 0 0
+    sleep 0.3
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
+      "$shots/screenshot-wine$suffix-options.png"
+    echo "screenshots in $shots"
+  else
+    fail "the options dialog did not open"
+  fi
+}
+
 # A free display number, at 24-bit depth (xvfb-run's default depth is 8).
 for n in $(seq 90 140); do
   [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
 done
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+screen_w=1280
+screen_h=1024
+Xvfb "$display" -screen 0 ${screen_w}x${screen_h}x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
@@ -197,27 +231,48 @@ PY
   echo "requests seen by the echo server: $requests ($(sort -u "$work/requests.log" 2>/dev/null | tr '\n' ' '))"
   [ "$requests" -ge 2 ] || fail "the refresh timer made no second request"
 
-  if [ -n "$shots" ] && [ -n "$wid" ]; then
-    mkdir -p "$shots"
-    eval "$(xdotool getwindowgeometry --shell "$wid")"
-    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$shots/screenshot-wine-main.png"
-    # The option button's centre, from the frame Wine draws around the 402x39 client area.
-    border=$(((WIDTH - 402) / 2))
-    top=$((HEIGHT - 39 - border))
-    xdotool mousemove --window "$wid" $((border + 380)) $((top + 19)) click 1
-    sleep 1.5
-    did=$(xdotool search --name '^設定$' 2>/dev/null | head -1)
-    if [ -n "$did" ]; then
-      eval "$(xdotool getwindowgeometry --shell "$did")"
-      xdotool mousemove 0 0
-      sleep 0.3
-      import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
-        "$shots/screenshot-wine-options.png"
-      echo "screenshots in $shots"
-    else
-      fail "the options dialog did not open"
+  if [ -n "$shots" ] && [ -n "$wid" ]; then take_screenshots "$wid" 96 ""; fi
+
+  # ---- scaled displays ---------------------------------------------------------------
+  # Wine 8 takes the DPI from LogPixels in HKCU\Control Panel\Desktop, else from the
+  # hardware profile's key; both are set. The server restarts to read it.
+  in_ns() { ip netns exec "$netns" env WINEPREFIX="$WINEPREFIX" "$@"; }
+  for dpi in ${ADDROVA_WINE_DPIS-144}; do
+    in_ns wineserver -k 2>/dev/null
+    in_ns wineserver -w 2>/dev/null
+    for key in 'HKCU\Control Panel\Desktop' \
+               'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+      in_ns wine reg add "$key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    done
+    in_ns wineserver -k 2>/dev/null
+    in_ns wineserver -w 2>/dev/null
+    note "at $dpi DPI: layout tests"
+    log=$work/layout-$dpi.log
+    (cd "$build/tests/win" && in_ns timeout 120 wine win_backend_tests.exe --gtest_color=no \
+       --gtest_filter='Forms.*:Window.*') >"$log" 2>&1 || fail "layout tests at $dpi DPI"
+    grep -E '^display:|^\[  (FAILED|PASSED) +\]' "$log" | sed "s/^/  /"
+    grep -q "^display: $dpi DPI" "$log" || fail "the tests did not run at $dpi DPI"
+
+    note "at $dpi DPI: Addrova.exe"
+    (cd "$work/app" && in_ns wine Addrova.exe) >>"$work/addrova.log" 2>&1 &
+    wid=""
+    for _ in $(seq 60); do
+      wid=$(xdotool search --name '^Addrova : .*127\.0\.0\.1' 2>/dev/null | head -1)
+      [ -n "$wid" ] && break
+      sleep 0.5
+    done
+    if [ -z "$wid" ]; then
+      fail "no main window with the address at $dpi DPI"
+      continue
     fi
-  fi
+    sleep 0.5
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    echo "  main window: ${WIDTH}x${HEIGHT} at ($X, $Y) on a ${screen_w}x${screen_h} screen"
+    [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -eq "$screen_w" ] &&
+      [ $((Y + HEIGHT)) -eq "$screen_h" ] || fail "the main window is not at the bottom right"
+    [ "$WIDTH" -ge $((402 * dpi / 96)) ] || fail "the main window is not scaled at $dpi DPI"
+    if [ -n "$shots" ]; then take_screenshots "$wid" "$dpi" "-${dpi}dpi"; fi
+  done
 fi
 
 echo

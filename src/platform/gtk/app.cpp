@@ -55,6 +55,8 @@ void delete_posted(gpointer data) {
 
 }  // namespace
 
+const bool kHasCommandLine = true;
+
 void init(int& argc, char**& argv) {
   g_ui_thread = std::this_thread::get_id();
   // The windows draw nothing with OpenGL; without this GDK would load the GL stack at

@@ -38,6 +38,9 @@ void drop_posted() {
 
 }  // namespace
 
+// A GUI program started from Explorer or a shortcut: no console to answer on.
+const bool kHasCommandLine = false;
+
 void init(int&, char**&) {
   INITCOMMONCONTROLSEX icc{sizeof(icc),
                            ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS | ICC_WIN95_CLASSES};

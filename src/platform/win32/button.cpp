@@ -12,7 +12,8 @@ struct ButtonImpl : Control::Impl {
 };
 
 // Drawn by the program: the picture on the face colour, a thin raised edge while the mouse
-// is over it and a sunken one while pressed. Like a tool button it keeps no focus.
+// is over it and a sunken one while pressed. Like a tool button it keeps no focus. Its
+// window text, never drawn, names it for screen readers; the tooltip shows the same.
 struct PictureButtonImpl : Control::Impl {
   std::string picture;
   bool hot = false;
@@ -66,7 +67,7 @@ struct PictureButtonImpl : Control::Impl {
 std::unique_ptr<Control::Impl> make_button(Window& parent, Geometry g, const std::string& caption) {
   auto impl = std::make_unique<ButtonImpl>();
   win32::create_child(*impl, parent, L"BUTTON", win32::widen(caption), WS_TABSTOP | BS_PUSHBUTTON,
-                      0, g);
+                      0, win32::scale(g));
   return impl;
 }
 
@@ -74,7 +75,7 @@ std::unique_ptr<Control::Impl> make_picture_button(Window& parent, Geometry g,
                                                    const char* picture) {
   auto impl = std::make_unique<PictureButtonImpl>();
   impl->picture = picture;
-  win32::create_child(*impl, parent, L"BUTTON", L"", BS_OWNERDRAW, 0, g);
+  win32::create_child(*impl, parent, L"BUTTON", L"", BS_OWNERDRAW, 0, win32::scale(g));
   return impl;
 }
 

@@ -29,7 +29,9 @@ std::unique_ptr<Control::Impl> make_check(Window& parent, Geometry g, const std:
   auto impl = std::make_unique<CheckBoxImpl>();
   const std::wstring wide = win32::widen(caption);
   // Like a label, the box grows to show its whole caption: the check mark, a gap, the text.
-  g.width = std::max(g.width, GetSystemMetrics(SM_CXMENUCHECK) + 6 + win32::text_width(wide));
+  g = win32::scale(g);
+  g.width = std::max(g.width,
+                     GetSystemMetrics(SM_CXMENUCHECK) + win32::scale(6) + win32::text_width(wide));
   win32::create_child(*impl, parent, L"BUTTON", wide, WS_TABSTOP | BS_AUTOCHECKBOX, 0, g);
   return impl;
 }

@@ -32,6 +32,7 @@ LRESULT CALLBACK control_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PT
 }  // namespace
 
 Control::Impl::~Impl() {
+  if (tooltip) DestroyWindow(tooltip);
   for (HWND h : {extra, hwnd}) {
     if (!h) continue;
     RemoveWindowSubclass(h, control_proc, kSubclassId);
@@ -70,23 +71,12 @@ void Control::set_hand_cursor() {
 }
 
 // The window text is what screen readers read for a button; an owner-drawn one does not
-// draw it. The tooltip window is owned by the control's window and goes with it.
+// draw it.
 void Control::set_hint(const std::string& text) {
-  const HWND hwnd = impl_->hwnd;
-  if (!hwnd) return;
-  std::wstring wide = win32::widen(text);
-  SetWindowTextW(hwnd, wide.c_str());
-  const HWND tip = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                   GetAncestor(hwnd, GA_ROOT), nullptr, nullptr, nullptr);
-  if (!tip) return;
-  TOOLINFOW info{};
-  info.cbSize = sizeof info;
-  info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  info.hwnd = GetParent(hwnd);
-  info.uId = reinterpret_cast<UINT_PTR>(hwnd);
-  info.lpszText = wide.data();
-  SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+  if (!impl_->hwnd) return;
+  const std::wstring wide = win32::widen(text);
+  SetWindowTextW(impl_->hwnd, wide.c_str());
+  win32::add_tooltip(*impl_, impl_->hwnd, wide);
 }
 
 // In a window that is not active yet, the control is remembered and focused when the
@@ -101,11 +91,32 @@ void Control::focus() {
 
 namespace win32 {
 
+int dpi() {
+  static const int value = [] {
+    const HDC dc = GetDC(nullptr);
+    const int d = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+    if (dc) ReleaseDC(nullptr, dc);
+    return d > 0 ? d : 96;
+  }();
+  return value;
+}
+
+int scale(int length) {
+  return MulDiv(length, dpi(), 96);
+}
+
+Geometry scale(Geometry g) {
+  const int left = scale(g.left), top = scale(g.top);
+  return {left, top, scale(g.left + g.width) - left, scale(g.top + g.height) - top};
+}
+
 HFONT font(int height) {
   static std::map<int, HFONT> fonts;
   HFONT& f = fonts[height];
   if (!f)
-    f = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    // Rounded towards zero, unlike lengths: text never grows faster than the boxes that
+    // hold it (-11 px is -16 at 144 DPI, not -17, and stays inside its check box).
+    f = CreateFontW(height * dpi() / 96, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                     DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
   return f;
@@ -119,6 +130,22 @@ int text_width(const std::wstring& text, int font_height) {
   SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
   return size.cx;
+}
+
+void add_tooltip(Control::Impl& impl, HWND tool, const std::wstring& text) {
+  if (!impl.tooltip)
+    impl.tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                   WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                   GetAncestor(tool, GA_ROOT), nullptr, instance(), nullptr);
+  if (!impl.tooltip) return;  // a control without its tooltip still works
+  TOOLINFOW info{};
+  info.cbSize = sizeof(info);
+  info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  info.hwnd = GetParent(tool);
+  info.uId = reinterpret_cast<UINT_PTR>(tool);
+  info.lpszText = const_cast<wchar_t*>(text.c_str());  // copied by the control
+  SendMessageW(impl.tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
 void attach(Control::Impl& impl, HWND hwnd) {

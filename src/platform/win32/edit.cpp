@@ -9,7 +9,7 @@ std::unique_ptr<Control::Impl> make_edit(Window& parent, Geometry g, int font_he
   auto impl = std::make_unique<Control::Impl>();
   win32::create_child(*impl, parent, L"EDIT", L"",
                       WS_TABSTOP | ES_AUTOHSCROLL | (centred ? ES_CENTER : ES_LEFT),
-                      WS_EX_CLIENTEDGE, g, font_height);
+                      WS_EX_CLIENTEDGE, win32::scale(g), font_height);
   return impl;
 }
 

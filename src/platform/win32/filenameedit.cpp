@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "platform/win32/win32_impl.h"
+// After windows.h.
+#include <uxtheme.h>
+#include <vssym32.h>
 
 namespace platform {
 
@@ -14,7 +17,36 @@ struct FileNameImpl : Control::Impl {
   std::wstring default_ext;  // without "*."
 
   void command(HWND from, WORD code) override {
-    if (from == extra && code == BN_CLICKED) win32::invoke([this] { browse(); });
+    if (from == extra && (code == BN_CLICKED || code == BN_DOUBLECLICKED))
+      win32::invoke([this] { browse(); });
+  }
+
+  // The browse button shows "..." on a push button's face; its window text, 参照, is its
+  // name for screen readers and its tooltip.
+  void draw(const DRAWITEMSTRUCT& item) override {
+    RECT r = item.rcItem;
+    const bool pressed = item.itemState & ODS_SELECTED;
+    const bool disabled = item.itemState & ODS_DISABLED;
+    if (const HTHEME theme = OpenThemeData(item.hwndItem, L"BUTTON")) {
+      const int state = disabled ? PBS_DISABLED : pressed ? PBS_PRESSED : PBS_NORMAL;
+      if (IsThemeBackgroundPartiallyTransparent(theme, BP_PUSHBUTTON, state))
+        DrawThemeParentBackground(item.hwndItem, item.hDC, &r);
+      DrawThemeBackground(theme, item.hDC, BP_PUSHBUTTON, state, &r, nullptr);
+      CloseThemeData(theme);
+    } else {
+      DrawFrameControl(item.hDC, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
+      if (pressed) OffsetRect(&r, 1, 1);
+    }
+    const HGDIOBJ old = SelectObject(item.hDC, win32::font(kDefaultFontHeight));
+    SetBkMode(item.hDC, TRANSPARENT);
+    SetTextColor(item.hDC, GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+    DrawTextW(item.hDC, L"...", 3, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(item.hDC, old);
+    if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) {
+      r = item.rcItem;
+      InflateRect(&r, -win32::scale(3), -win32::scale(3));
+      DrawFocusRect(item.hDC, &r);
+    }
   }
 
   // The dialog opens in the folder of the path already in the box, with its file name.
@@ -58,17 +90,21 @@ std::unique_ptr<Control::Impl> make_file_edit(Window& parent, Geometry g, int ma
   if (ext.rfind("*.", 0) == 0) ext.erase(0, 2);
   impl->default_ext = win32::widen(ext);
   // The button is square, as high as the box, inside the given width.
+  g = win32::scale(g);
   const int side = g.height;
   win32::create_child(*impl, parent, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
                       {g.left, g.top, g.width - side, g.height});
   SendMessageW(impl->hwnd, EM_LIMITTEXT, static_cast<WPARAM>(max_length), 0);
-  impl->extra = CreateWindowExW(0, L"BUTTON", L"...", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                g.left + g.width - side, g.top, side, g.height, parent.impl().hwnd,
-                                nullptr, win32::instance(), nullptr);
+  const std::wstring name = win32::widen("参照");
+  impl->extra =
+      CreateWindowExW(0, L"BUTTON", name.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW,
+                      g.left + g.width - side, g.top, side, g.height, parent.impl().hwnd, nullptr,
+                      win32::instance(), nullptr);
   if (!impl->extra) throw Error("button: " + win32::system_message(GetLastError()));
   SendMessageW(impl->extra, WM_SETFONT, reinterpret_cast<WPARAM>(win32::font(kDefaultFontHeight)),
                FALSE);
   win32::attach(*impl, impl->extra);
+  win32::add_tooltip(*impl, impl->extra, name);
   return impl;
 }
 

@@ -7,8 +7,8 @@ namespace platform {
 namespace {
 
 // Full-width characters of the fallback font can run wider than those the layout was
-// made for; a text that would overflow its label is drawn up to 2 pixels a character
-// tighter instead of being cut off or covered by the next control.
+// made for; a text that would overflow its label is drawn up to 2 pixels (at 96 DPI) a
+// character tighter instead of being cut off or covered by the next control.
 struct LabelImpl : Control::Impl {
   int squeeze = 0;
   int font_height = kDefaultFontHeight;
@@ -40,10 +40,12 @@ struct LabelImpl : Control::Impl {
 std::unique_ptr<Control::Impl> make_label(Window& parent, Geometry g, const std::string& text,
                                           int font_height) {
   auto impl = std::make_unique<LabelImpl>();
+  g = win32::scale(g);
   const std::wstring wide = win32::widen(text);
   const int chars = static_cast<int>(wide.size());
   const int overflow = win32::text_width(wide, font_height) - g.width;
-  if (overflow > 0 && chars > 1) impl->squeeze = std::min(2, (overflow + chars - 1) / chars);
+  if (overflow > 0 && chars > 1)
+    impl->squeeze = std::min(win32::scale(2), (overflow + chars - 1) / chars);
   // What still does not fit widens the label rather than being cut off.
   g.width = std::max(g.width, g.width + overflow - impl->squeeze * chars);
   impl->font_height = font_height;

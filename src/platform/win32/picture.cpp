@@ -17,7 +17,7 @@ struct PictureImpl : Control::Impl {
 std::unique_ptr<Control::Impl> make_picture(Window& parent, Geometry g, const char* picture) {
   auto impl = std::make_unique<PictureImpl>();
   impl->picture = picture;
-  win32::create_child(*impl, parent, L"STATIC", L"", SS_OWNERDRAW, 0, g);
+  win32::create_child(*impl, parent, L"STATIC", L"", SS_OWNERDRAW, 0, win32::scale(g));
   return impl;
 }
 

@@ -1,5 +1,6 @@
 // Picture resources: 32-bit bitmaps with straight alpha (or 24-bit opaque ones), drawn
 // with their transparency over whatever lies beneath.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -99,6 +100,57 @@ Loaded decode(const std::uint8_t* data, std::size_t size) {
   return {bitmap, {width, height}};
 }
 
+// The picture at another size, each pixel interpolated between its four nearest source
+// pixels. Premultiplied colours blend correctly this way at the transparent edges.
+Loaded resize(const Loaded& from, SIZE to) {
+  BITMAP source{};
+  if (!GetObjectW(from.bitmap, sizeof(source), &source) || !source.bmBits || to.cx <= 0 ||
+      to.cy <= 0)
+    return from;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = to.cx;
+  info.bmiHeader.biHeight = -to.cy;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* out_bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &out_bits, nullptr, 0);
+  if (!bitmap) return from;
+  const auto* in = static_cast<const std::uint8_t*>(source.bmBits);
+  auto* out = static_cast<std::uint8_t*>(out_bits);
+  const int sw = from.size.cx, sh = from.size.cy;
+  // Source coordinate of a target pixel's centre, as a whole pixel and a fraction of 256.
+  auto map = [](int t, int target, int src, int& whole, int& frac) {
+    const long long fixed = ((2LL * t + 1) * src * 256) / (2LL * target) - 128;
+    const long long clamped = std::clamp<long long>(fixed, 0, (src - 1) * 256LL);
+    whole = static_cast<int>(clamped >> 8);
+    frac = static_cast<int>(clamped & 255);
+  };
+  for (int y = 0; y < to.cy; ++y) {
+    int y0, fy;
+    map(y, to.cy, sh, y0, fy);
+    const int y1 = std::min(y0 + 1, sh - 1);
+    for (int x = 0; x < to.cx; ++x) {
+      int x0, fx;
+      map(x, to.cx, sw, x0, fx);
+      const int x1 = std::min(x0 + 1, sw - 1);
+      const std::uint8_t* p00 = in + (static_cast<std::size_t>(y0) * sw + x0) * 4;
+      const std::uint8_t* p01 = in + (static_cast<std::size_t>(y0) * sw + x1) * 4;
+      const std::uint8_t* p10 = in + (static_cast<std::size_t>(y1) * sw + x0) * 4;
+      const std::uint8_t* p11 = in + (static_cast<std::size_t>(y1) * sw + x1) * 4;
+      std::uint8_t* o = out + (static_cast<std::size_t>(y) * to.cx + x) * 4;
+      for (int c = 0; c < 4; ++c) {
+        const int top = p00[c] * (256 - fx) + p01[c] * fx;
+        const int bottom = p10[c] * (256 - fx) + p11[c] * fx;
+        o[c] = static_cast<std::uint8_t>((top * (256 - fy) + bottom * fy + 32768) >> 16);
+      }
+    }
+  }
+  DeleteObject(from.bitmap);
+  return {bitmap, to};
+}
+
 }  // namespace
 
 HBITMAP picture(const char* name, SIZE& size) {
@@ -111,6 +163,8 @@ HBITMAP picture(const char* name, SIZE& size) {
       if (HGLOBAL mem = LoadResource(instance(), res))
         loaded = decode(static_cast<const std::uint8_t*>(LockResource(mem)),
                         SizeofResource(instance(), res));
+    if (loaded.bitmap && dpi() != 96)
+      loaded = resize(loaded, {scale(loaded.size.cx), scale(loaded.size.cy)});
     found = cache.emplace(name, loaded).first;
   }
   size = found->second.size;

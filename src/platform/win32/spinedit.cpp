@@ -81,7 +81,7 @@ std::unique_ptr<Control::Impl> make_spin(Window& parent, Geometry g, int minimum
   auto impl = std::make_unique<SpinImpl>();
   impl->minimum = minimum;
   win32::create_child(*impl, parent, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
-                      g);
+                      win32::scale(g));
   // Aligned to the right, the arrows take their width from the box's.
   impl->extra =
       CreateWindowExW(0, UPDOWN_CLASSW, nullptr,

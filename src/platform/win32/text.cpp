@@ -53,7 +53,13 @@ std::string system_message(DWORD code) {
   std::wstring text = n && buffer ? std::wstring(buffer, n) : std::wstring();
   if (buffer) LocalFree(buffer);
   while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
-  if (text.empty()) return "(" + std::to_string(code) + ")";
+  if (text.empty()) {
+    // Appended piece by piece: GCC 12 sees a false overlap in "(" + std::string at -O2.
+    std::string number = "(";
+    number += std::to_string(code);
+    number += ')';
+    return number;
+  }
   return narrow(text);
 }
 

@@ -30,8 +30,9 @@ namespace platform {
 // control's windows (found through a window property) to the virtual functions.
 struct Control::Impl {
   virtual ~Impl();
-  HWND hwnd = nullptr;   // the control itself
-  HWND extra = nullptr;  // a companion: the up-down arrows or the browse button
+  HWND hwnd = nullptr;     // the control itself
+  HWND extra = nullptr;    // a companion: the up-down arrows or the browse button
+  HWND tooltip = nullptr;  // the tooltip control of hwnd or extra, if it has one
   std::function<void()> on_click;
   bool hand_cursor = false;
 
@@ -91,12 +92,23 @@ HWND owner_window();
 // False when WM_QUIT arrived (it is posted again for the outer loop).
 bool pump_until(const std::function<bool()>& done);
 
-// Tahoma at the given height, shared by every control that asks for it.
+// The layout is made in pixels of a 96 DPI display. On a scaled display (the program is
+// DPI-aware) every length is multiplied by the system DPI / 96 when a window is made.
+int dpi();
+// A length, rounded to the nearest pixel.
+int scale(int length);
+// A rectangle by its edges, so that controls that meet or keep apart at 96 DPI still do.
+Geometry scale(Geometry g);
+
+// Tahoma at the given height (in 96 DPI pixels, scaled), shared by every control that asks
+// for it.
 HFONT font(int height);
-// Width of one line of text in that font, in pixels.
+// Width of one line of text in that font, in screen pixels.
 int text_width(const std::wstring& text, int font_height = kDefaultFontHeight);
+// Makes `tool` (the control or its companion) show the text as its tooltip.
+void add_tooltip(Control::Impl& impl, HWND tool, const std::wstring& text);
 // Creates the control's window (impl.hwnd) in the parent window, gives it the font and
-// connects it to impl.
+// connects it to impl. `g` is in screen pixels, already scaled.
 HWND create_child(Control::Impl& impl, Window& parent, const wchar_t* window_class,
                   const std::wstring& text, DWORD style, DWORD ex_style, Geometry g,
                   int font_height = kDefaultFontHeight);
@@ -104,7 +116,8 @@ HWND create_child(Control::Impl& impl, Window& parent, const wchar_t* window_cla
 void attach(Control::Impl& impl, HWND hwnd);
 Control::Impl* control_of(HWND hwnd);
 
-// A picture resource as a premultiplied 32-bit DIB section, loaded once; null if missing.
+// A picture resource as a premultiplied 32-bit DIB section, loaded once and scaled to the
+// display's DPI; null if missing.
 HBITMAP picture(const char* name, SIZE& size);
 // Draws the picture centred in the rectangle over what is already there.
 void draw_picture(HDC dc, const RECT& r, const char* name, BYTE opacity = 255);

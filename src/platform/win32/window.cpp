@@ -1,4 +1,5 @@
-// Top-level windows with a fixed dialog border and a client area of exactly the asked size.
+// Top-level windows with a fixed dialog border and a client area of exactly the asked size,
+// scaled to the display's DPI.
 #include "platform/win32/win32_impl.h"
 
 namespace platform {
@@ -116,6 +117,8 @@ Window::Window(Kind kind, const std::string& title, int client_width, int client
   // A dialog belongs to the main window: no taskbar button, always above it.
   const HWND owner = kind == Kind::Dialog && g_main_window ? g_main_window->hwnd : nullptr;
   const DWORD ex_style = WS_EX_CONTROLPARENT | (kind == Kind::Dialog ? WS_EX_DLGMODALFRAME : 0);
+  client_width = win32::scale(client_width);
+  client_height = win32::scale(client_height);
   RECT r{0, 0, client_width, client_height};
   AdjustWindowRectEx(&r, kStyle, FALSE, ex_style);
   CreateWindowExW(ex_style, kWindowClass, win32::widen(title).c_str(), kStyle, CW_USEDEFAULT,

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, builds, and runs every test:
-#   1. the Linux suite built with AddressSanitizer and UBSan, under Xvfb;
-#   2. the threaded tests again under ThreadSanitizer;
-#   3. the unmodified release binary, black-box, in a network namespace, and its window's
-#      place at GDK_SCALE 1 and 2 and at Xft.dpi 144;
-#   4. the Windows build, cross-compiled, with its tests under Wine;
-#   5. a short run of each fuzz target (FUZZ_SECONDS, default 60, each).
-# Its build folders (build/asan, tsan, blackbox, win, fuzz, or under BUILD_DIR) are its own,
-# none of them shared with scripts/run.sh (build/release) or scripts/package.sh, and every
-# option it relies on is set on each configure, so the scripts work in any order in one
-# clone. Here, unlike in a user's build, warnings are errors.
+# Installs what building and testing need, configures and builds each test build, and runs
+# ctest on each:
+#   build/asan      the Linux suites with AddressSanitizer and UBSan, under Xvfb (labels
+#                   unit, service, gui, contract)
+#   build/tsan      the threaded tests again under ThreadSanitizer
+#   build/blackbox  the unmodified release binary, black-box, in a network namespace, and
+#                   its window's place at GDK_SCALE 1 and 2 and at Xft.dpi 144
+#   build/win       the Windows build, cross-compiled, with its tests under Wine
+#   build/fuzz      a short run of each fuzz target (label fuzz; FUZZ_SECONDS, default 60)
+# One suite alone: ctest --test-dir build/asan -L contract (or -R NAME).
+# Its build folders (or those under BUILD_DIR) are its own, none of them shared with
+# scripts/run.sh (build/release) or scripts/package.sh, and every option it relies on is
+# set on each configure, so the scripts work in any order in one clone. Here, unlike in a
+# user's build, warnings are errors.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=scripts/packages.sh
@@ -27,45 +30,60 @@ install_packages "${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]
 COMMON=(-DADDROVA_TESTS=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
         -UADDROVA_ENDPOINT_B_HOST -UADDROVA_HOME_URL)
 
-build() {  # build DIR BUILD_TYPE SANITIZERS [cmake options...]
+configure() {  # configure DIR BUILD_TYPE SANITIZERS [cmake options...]
   local dir=$1 type=$2 sanitize=$3
   shift 3
   cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DADDROVA_SANITIZE="$sanitize" \
         "${COMMON[@]}" "$@" >/dev/null
-  cmake --build "$dir" -j"$JOBS" >/dev/null
 }
+run_ctest() { ctest --test-dir "$@" --output-on-failure --timeout 300; }
+
+step "configuring"
+configure "$BUILD/asan" Debug address,undefined
+configure "$BUILD/tsan" Debug thread
+configure "$BUILD/blackbox" Release ""
+# The Windows tests reach the Linux test server on 127.0.0.1.
+configure "$BUILD/win" "" "" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+  -DADDROVA_ECHO_SERVER="$BUILD/blackbox/tests/echo_server"
+cmake -S "$ROOT/fuzz" -B "$BUILD/fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DFUZZ_SECONDS="${FUZZ_SECONDS:-60}" >/dev/null
+
+step "building"
+for dir in asan tsan win fuzz; do cmake --build "$BUILD/$dir" -j"$JOBS" >/dev/null; done
+cmake --build "$BUILD/blackbox" -j"$JOBS" --target Addrova echo_server close_window >/dev/null
 
 start_xvfb
 trap 'kill "$XVFB_PID" 2>/dev/null || true' EXIT
 
-step "Linux suite with ASan+UBSan"
-build "$BUILD/asan" Debug address,undefined
-UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  ctest --test-dir "$BUILD/asan" --output-on-failure -j"$JOBS" --timeout 120
+step "Linux suites with ASan+UBSan"
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 run_ctest "$BUILD/asan" -j"$JOBS"
 
 step "threaded tests with TSan"
-build "$BUILD/tsan" Debug thread
 TSAN_OPTIONS="halt_on_error=1 detect_deadlocks=0 suppressions=$ROOT/tests/tsan.supp" \
-  ctest --test-dir "$BUILD/tsan" --output-on-failure --timeout 120 \
-  -R "Retrieval.*Concurrent|RetrievalTempDirectory.TheFallback|Gui.TwoWorkers|Gui.Lookup|Gui.Failed"
+  run_ctest "$BUILD/tsan" -R "Retrieval.*Concurrent|RetrievalTempDirectory.TheFallback|\
+Gui.TwoWorkers|Gui.Lookup|Gui.Failed|ContractPostToUi|ContractSaveLine.AReader|ServerPaths"
 
 step "release binary, black-box, in a network namespace"
-cmake -S "$ROOT" -B "$BUILD/blackbox" -DCMAKE_BUILD_TYPE=Release -DADDROVA_SANITIZE= \
-      "${COMMON[@]}" >/dev/null
-cmake --build "$BUILD/blackbox" -j"$JOBS" --target Addrova echo_server close_window >/dev/null
+run_ctest "$BUILD/blackbox" -L blackbox
 bash "$ROOT/tests/blackbox_netns.sh" "$BUILD/blackbox/Addrova" \
   "$BUILD/blackbox/tests/echo_server"
 
 step "release binary placed on scaled displays"
 bash "$ROOT/tests/placement.sh" "$BUILD/blackbox/Addrova" || [ $? -eq 77 ]
 
-step "Windows build, cross-compiled, tested under Wine"
-cmake -S "$ROOT" -B "$BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
-      -DCMAKE_BUILD_TYPE= -DADDROVA_SANITIZE= "${COMMON[@]}" >/dev/null
-cmake --build "$BUILD/win" -j"$JOBS" >/dev/null
-bash "$ROOT/tests/win/run_wine_tests.sh" "$BUILD/win"
+step "Windows build, tested under Wine"
+run_ctest "$BUILD/win"
+# The contract tests among them reach the Linux test server on 127.0.0.1.
+rm -f "$BUILD/win/echo_server.port"
+"$BUILD/blackbox/tests/echo_server" --port 0 --ready-file "$BUILD/win/echo_server.port" &
+ECHO_PID=$!
+trap 'kill "$XVFB_PID" "$ECHO_PID" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$BUILD/win/echo_server.port" ] && break; sleep 0.05; done
+ADDROVA_TEST_SERVER=127.0.0.1:$(cat "$BUILD/win/echo_server.port") \
+  bash "$ROOT/tests/win/run_wine_tests.sh" "$BUILD/win"
+kill "$ECHO_PID"
 
 step "short fuzz runs"
-FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash "$ROOT/fuzz/run.sh" "$BUILD/fuzz"
+run_ctest "$BUILD/fuzz" -L fuzz -j"$JOBS"
 
 step "all tests passed"

@@ -47,16 +47,6 @@ class IniFileTest : public testing::Test {
   std::string path_;
 };
 
-TEST_F(IniFileTest, MissingOrUnreadableFileGivesDefaults) {
-  const std::string plain = (dir_ / "plain").string();
-  std::ofstream(plain) << "[SETTING]\nTIMER_SEC=9\n";
-  for (const std::string& path : {path_, dir_.string(), plain + "/below-a-file"}) {
-    const platform::IniFile ini(path);
-    EXPECT_EQ(ini.read_string("SETTING", "FILEPATH", "def"), "def");
-    EXPECT_EQ(ini.read_integer("SETTING", "TIMER_SEC", 5), 5);
-  }
-}
-
 TEST_F(IniFileTest, WritesExactBytesAndKeepsForeignLines) {
   {
     platform::IniFile ini(path_);
@@ -71,15 +61,6 @@ TEST_F(IniFileTest, WritesExactBytesAndKeepsForeignLines) {
   EXPECT_EQ(contents(), "; mine\n[SETTING]\ntimer_sec=-3\nMINE=x\n\n[OTHER]\nk=v\n");
   EXPECT_EQ(fs::status(path_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   expect_alone();
-}
-
-TEST_F(IniFileTest, ReadIntegerFallsBackOnBadNumbers) {
-  put("[S]\r\nhex=0x1F\r\nneg=  -7\r\nword=abc\r\nempty=\r\nbig=99999999999\r\n");
-  const platform::IniFile ini(path_);
-  EXPECT_EQ(ini.read_integer("S", "hex", 0), 31);
-  EXPECT_EQ(ini.read_integer("S", "neg", 0), -7);
-  for (const char* key : {"word", "empty", "big", "absent"})
-    EXPECT_EQ(ini.read_integer("S", key, 42), 42) << key;
 }
 
 // Root ignores permission bits, so the failures are made in ways that stop root too.

@@ -191,7 +191,8 @@ bool work_area(Rect& r);
 // Current mode of the primary display in pixels; false when it cannot be read.
 bool display_mode(int& width, int& height);
 
-// Throws Error when the clipboard cannot be opened.
+// Throws Error when the clipboard cannot be opened. Text without line breaks reads back
+// as it was set; line breaks may come back in the system's own form.
 void clipboard_set_text(const std::string& text);
 std::string clipboard_text();
 
@@ -244,8 +245,12 @@ class SocketSession {
   bool started_ = false;
 };
 
-// Limits of every download: one that has no answer connect_timeout_ms after it began,
-// is not done after total_timeout_ms or brings more than max_bytes fails.
+// Limits of every download: one that has no connection connect_timeout_ms after it began,
+// or is not done after total_timeout_ms, fails. A server that takes the connection and
+// stays silent is given up at the latest at total_timeout_ms (on Windows already at
+// connect_timeout_ms). A body longer than max_bytes never reaches the file whole: the
+// download either fails (Windows) or ends there and succeeds with the body's first
+// max_bytes bytes (GTK, where only the start of the reply counts).
 struct DownloadLimits {
   long connect_timeout_ms = 10000;
   long total_timeout_ms = 30000;

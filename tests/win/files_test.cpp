@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
-#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -27,12 +25,9 @@ std::string ansi(const wchar_t* text) {
   return std::string(buffer, n > 0 ? n - 1 : 0);
 }
 
-TEST(SaveTextLine, WritesAnsiTextAndCrLfReplacingOldContent) {
+// Plain text and the replacing are in the contract suite (ContractSaveLine).
+TEST(SaveTextLine, WritesAnsiText) {
   const std::string path = temp_path("addrova_save_test.txt");
-  platform::save_text_line(path, "old content that is longer than the new one");
-  platform::save_text_line(path, "127.0.0.1");
-  EXPECT_EQ(read_all(path), "127.0.0.1\r\n");
-
   platform::save_text_line(path, "取得エラー");
   const std::string bytes = read_all(path);
   EXPECT_EQ(bytes, ansi(L"取得エラー") + "\r\n");
@@ -41,19 +36,6 @@ TEST(SaveTextLine, WritesAnsiTextAndCrLfReplacingOldContent) {
   }
   EXPECT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF");  // no byte-order mark
   platform::delete_file(path);
-}
-
-TEST(SaveTextLine, FailureNamesThePathAndTheSystemReason) {
-  const std::string path = temp_path("no_such_folder_addrova\\out.txt");
-  try {
-    platform::save_text_line(path, "127.0.0.1");
-    FAIL() << "saved into a missing folder";
-  } catch (const platform::Error& e) {
-    const std::string what = e.what();
-    const std::string head = "ファイル \"" + path + "\" を作成できません。";
-    ASSERT_EQ(what.substr(0, head.size()), head);
-    EXPECT_GT(what.size(), head.size());  // the system's reason follows
-  }
 }
 
 TEST(SaveTextLine, FileNamesOutsideTheAnsiCodePage) {
@@ -153,34 +135,6 @@ TEST_F(SaveFolder, OldLineStaysWhenTheNewFileCannotTakeItsPlace) {
   EXPECT_EQ(names(), std::vector<std::wstring>{L"ip.txt"});
 }
 
-TEST_F(SaveFolder, ReaderSeesTheOldLineOrTheNewNeverLess) {
-  platform::save_text_line(path_, "192.0.2.1");
-  std::atomic<bool> done{false};
-  std::atomic<int> torn{0}, reads{0};
-  std::thread reader([&] {
-    while (!done) {
-      std::string bytes;
-      if (platform::read_file_prefix(path_, 100, bytes)) {
-        ++reads;
-        if (bytes != "192.0.2.1\r\n" && bytes != "198.51.100.200\r\n") ++torn;
-      }
-      Sleep(1);
-    }
-  });
-  for (int i = 0; i < 100; ++i) {
-    try {
-      platform::save_text_line(path_, i % 2 ? "192.0.2.1" : "198.51.100.200");
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << e.what();
-      break;
-    }
-  }
-  done = true;
-  reader.join();
-  EXPECT_GT(reads, 0);
-  EXPECT_EQ(torn, 0);
-}
-
 TEST_F(SaveFolder, LinkIsFollowedAndItsTargetReplaced) {
   const std::string target = dir_ + "target.txt";
   platform::save_text_line(target, "192.0.2.1");
@@ -194,39 +148,12 @@ TEST_F(SaveFolder, LinkIsFollowedAndItsTargetReplaced) {
   EXPECT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT) << "the link itself was replaced";
 }
 
-TEST(Files, TempDirectoryAndExistence) {
-  const std::string dir = platform::temp_directory();
-  ASSERT_FALSE(dir.empty());
-  EXPECT_EQ(dir.back(), '\\');
-  EXPECT_FALSE(platform::file_exists(dir.substr(0, dir.size() - 1)));  // a directory
-  EXPECT_FALSE(platform::file_exists(dir + "addrova_missing.txt"));
-  EXPECT_FALSE(platform::delete_file(dir + "addrova_missing.txt"));
-}
-
 class ProfileTest : public testing::Test {
  protected:
   void SetUp() override { platform::delete_file(path_); }
   void TearDown() override { platform::delete_file(path_); }
   const std::string path_ = temp_path("addrova_profile_test.ini");
 };
-
-TEST_F(ProfileTest, RoundTripOfStringsAndIntegers) {
-  {
-    platform::IniFile ini(path_);
-    ini.write_string("SETTING", "FILEPATH", "Z:\\tmp\\取得 結果.txt");
-    ini.write_integer("SETTING", "TIMER_SEC", 120);
-    ini.write_integer("SETTING", "TIMER", 0);
-  }
-  platform::IniFile ini(path_);
-  EXPECT_EQ(ini.read_string("SETTING", "FILEPATH", ""), "Z:\\tmp\\取得 結果.txt");
-  EXPECT_EQ(ini.read_integer("SETTING", "TIMER_SEC", 5), 120);
-  EXPECT_EQ(ini.read_integer("SETTING", "TIMER", 1), 0);
-  EXPECT_EQ(ini.read_string("SETTING", "MISSING", "def"), "def");
-  EXPECT_EQ(ini.read_integer("OTHER", "TIMER_SEC", 5), 5);
-  // Overwriting a key keeps one line for it.
-  ini.write_integer("SETTING", "TIMER_SEC", 7);
-  EXPECT_EQ(ini.read_integer("SETTING", "TIMER_SEC", 5), 7);
-}
 
 TEST_F(ProfileTest, IntegersAsTheSettingsFileHoldsThem) {
   platform::save_text_line(path_, "[SETTING]\r\nTIMER_SEC=0x1F\r\nTIMER=7\r\nA=$10\r\nB=12abc");

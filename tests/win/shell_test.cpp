@@ -86,15 +86,6 @@ TEST(StartupShortcut, CreateFindRemoveInTheStartupFolder) {
   EXPECT_TRUE(RemoveStartupShortcut(name));  // nothing left to remove is no failure
 }
 
-TEST(Clipboard, TextReadsBack) {
-  platform::clipboard_set_text("203.0.113.7");
-  EXPECT_EQ(platform::clipboard_text(), "203.0.113.7");
-  platform::clipboard_set_text("取得エラー");
-  EXPECT_EQ(platform::clipboard_text(), "取得エラー");
-  platform::clipboard_set_text("");
-  EXPECT_EQ(platform::clipboard_text(), "");
-}
-
 TEST(Clipboard, HeldByAnotherWindowThrows) {
   std::atomic<int> step{0};
   std::thread holder([&step] {

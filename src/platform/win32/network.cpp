@@ -139,8 +139,9 @@ class DownloadWatch final : public IBindStatusCallback {
       case BINDSTATUS_CACHEFILENAMEAVAILABLE:
         answered_ = true;
         follow(current_url(), false);
-        // A redirect that was not followed leaves its own empty answer.
-        if (redirect_status()) stopped_ = true;
+        // A redirect that was not followed leaves its own empty answer, and an HTTP error
+        // is no answer either; only a 2xx status is.
+        check_status();
         if (progress > limits_.max_bytes) stopped_ = true;
         break;
       default:
@@ -165,6 +166,7 @@ class DownloadWatch final : public IBindStatusCallback {
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
 
   bool stopped() const { return stopped_; }
+  bool status_ok() const { return status_ok_; }
 
   // Runs on the watchdog thread until `done` is signalled: stops the download once it
   // is over time, and keeps asking until the binding is there to be stopped.
@@ -229,19 +231,26 @@ class DownloadWatch final : public IBindStatusCallback {
     return buffer;
   }
 
-  // Whether the answer is a 3xx status, i.e. a redirect the system did not follow.
-  bool redirect_status() {
+  // Stops the download on a status other than 2xx: a redirect the system did not follow
+  // or an HTTP error. A 2xx status is remembered, since for a connection closed before
+  // any status line came the system reports success all the same.
+  void check_status() {
     IWinInetHttpInfo* info = nullptr;
     {
       std::lock_guard<std::mutex> hold(lock_);
       if (!binding_ ||
           FAILED(binding_->QueryInterface(IID_IWinInetHttpInfo, reinterpret_cast<void**>(&info))))
-        return false;
+        return;
     }
     DWORD code = 0, size = sizeof(code), flags = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
     const HRESULT hr = info->QueryInfo(flags, &code, &size, nullptr, nullptr);
     info->Release();
-    return SUCCEEDED(hr) && code >= 300 && code < 400;
+    if (FAILED(hr)) return;
+    if (code >= 200 && code < 300) {
+      status_ok_ = true;
+    } else {
+      stopped_ = true;
+    }
   }
 
   // Counts and checks a move to `url`. The first URL the binding fetches is the one the
@@ -284,6 +293,7 @@ class DownloadWatch final : public IBindStatusCallback {
   IBinding* binding_ = nullptr;  // under lock_
   std::atomic<bool> answered_{false};
   std::atomic<bool> stopped_{false};
+  std::atomic<bool> status_ok_{false};
   // On the calling thread only.
   std::wstring last_url_;
   bool after_report_ = false;
@@ -337,7 +347,8 @@ bool download_to_file(const std::string& url, const std::string& path) {
   SetEvent(done);
   watchdog.join();
   CloseHandle(done);
-  const bool ok = hr == S_OK && !watch->stopped() && size_within(part, l.max_bytes) &&
+  const bool ok = hr == S_OK && !watch->stopped() && watch->status_ok() &&
+                  size_within(part, l.max_bytes) &&
                   MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
   watch->Release();
   if (!ok) DeleteFileW(part.c_str());

@@ -1,0 +1,122 @@
+// Helpers for the contract tests: the promises of platform.h, checked the same way on
+// every back end. Only platform.h, GoogleTest and the standard library are used here.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace contract {
+
+// True when the program has a display (set by the test program's main).
+extern bool g_have_ui;
+
+// The test server as "127.0.0.1:PORT", from ADDROVA_TEST_SERVER; empty when unset.
+inline std::string server() {
+  const char* s = std::getenv("ADDROVA_TEST_SERVER");
+  return s ? s : "";
+}
+
+// The server's URL for a path of its grammar (see tests/support/http_server.h).
+inline std::string url(const std::string& path) {
+  return "http://" + server() + path;
+}
+
+// A URL on a loopback port where nothing listens, so that connecting is refused.
+inline std::string refused_url() {
+  const char* s = std::getenv("ADDROVA_TEST_REFUSED");
+  return s ? s : "http://127.0.0.1:1/";
+}
+
+// A text no earlier call of this process and no earlier run gave: some back ends keep a
+// download cache keyed by URL, so every download goes to a URL never used before.
+inline std::string unique() {
+  static std::atomic<unsigned> counter{0};
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) + "-" +
+         std::to_string(++counter);
+}
+
+// Every byte except unreserved characters and '/' as %XX.
+inline std::string percent_encode(const std::string& s) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~' || c == '/') {
+      out += ch;
+    } else {
+      out += '%';
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    }
+  }
+  return out;
+}
+
+// The server's path for a 200 answer whose body is exactly `bytes`.
+inline std::string body_path(const std::string& bytes) {
+  return "/body/" + percent_encode(bytes);
+}
+
+// A file in the temporary folder, with a name of its own, removed when the test ends.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& stem)
+      : path_(platform::temp_directory() + "addrova_contract_" + stem + "_" + unique() + ".txt") {}
+  ~TempFile() { platform::delete_file(path_); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The whole file (up to 1 MiB); "(missing)" when it cannot be opened.
+inline std::string read_all(const std::string& path) {
+  std::string bytes;
+  return platform::read_file_prefix(path, 1 << 20, bytes) ? bytes : "(missing)";
+}
+
+inline double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs the UI thread's message loop until done() holds or timeout_ms passed; false on
+// timeout. The loop is a small dialog's modal loop, ended by a timer that polls done().
+inline bool pump_until(const std::function<bool()>& done, int timeout_ms = 5000) {
+  if (done()) return true;
+  platform::Window loop(platform::Window::Kind::Dialog, "contract", 40, 20);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  bool met = false;
+  platform::Timer poll(5, [&] {
+    met = done();
+    if (met || std::chrono::steady_clock::now() >= end) loop.end_modal();
+  });
+  poll.set_enabled(true);
+  loop.show_modal();
+  poll.set_enabled(false);
+  return met;
+}
+
+inline void pump_for(int ms) {
+  pump_until([] { return false; }, ms);
+}
+
+// Fixture for the tests that need a display and the UI thread.
+class Ui : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!g_have_ui) GTEST_SKIP() << "needs a display";
+  }
+};
+
+}  // namespace contract

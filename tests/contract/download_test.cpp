@@ -1,0 +1,132 @@
+// download_to_file and its limits against the test server: the answer, HTTP errors,
+// refused and unanswered connections, bodies that stall or run past the size cap, and the
+// redirects a download may follow. Every failure leaves the older file as it was.
+#include <chrono>
+#include <string>
+
+#include "contract.h"
+
+namespace {
+
+using contract::body_path;
+using contract::seconds_since;
+using contract::unique;
+using contract::url;
+
+class ContractDownload : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(contract::server().empty()) << "ADDROVA_TEST_SERVER is not set";
+    platform::save_text_line(file_.path(), "older");
+  }
+  void TearDown() override { platform::set_download_limits(platform::DownloadLimits{}); }
+
+  static void limits(long connect_ms, long total_ms, std::size_t max_bytes) {
+    platform::DownloadLimits l;
+    l.connect_timeout_ms = connect_ms;
+    l.total_timeout_ms = total_ms;
+    l.max_bytes = max_bytes;
+    platform::set_download_limits(l);
+  }
+  // The download fails and the file still holds the older line.
+  void expect_fails(const std::string& from) {
+    EXPECT_FALSE(platform::download_to_file(from, file_.path())) << from;
+    EXPECT_EQ(contract::read_all(file_.path()), "older\r\n") << from;
+  }
+  std::string path() const { return file_.path(); }
+
+ private:
+  contract::TempFile file_{"download"};
+};
+
+TEST_F(ContractDownload, TheAnswerIsWrittenByteForByte) {
+  const std::string body = "198.51.100.7\r\n" + unique() + std::string("\0\xff\r\n", 4);
+  ASSERT_TRUE(platform::download_to_file(url(body_path(body)), path()));
+  EXPECT_EQ(contract::read_all(path()), body);
+}
+
+TEST_F(ContractDownload, HttpErrorFailsAndKeepsTheOlderFile) {
+  for (const char* status : {"404", "500", "503"})
+    expect_fails(url("/status/" + std::string(status) + "/" + unique()));
+}
+
+TEST_F(ContractDownload, RefusedOrClosedConnectionFailsAtOnce) {
+  limits(5000, 10000, 64 * 1024);
+  const auto start = std::chrono::steady_clock::now();
+  expect_fails(contract::refused_url() + unique());
+  expect_fails(url("/close/" + unique()));
+  EXPECT_LT(seconds_since(start), 4.0);
+}
+
+// A server that takes the connection and never answers: some back ends give up once the
+// connect limit passed without an answer, others at the total limit; none waits longer.
+TEST_F(ContractDownload, SilentServerFailsWithinTheLimits) {
+  limits(1000, 2500, 64 * 1024);
+  const auto start = std::chrono::steady_clock::now();
+  expect_fails(url("/silent/" + unique()));
+  const double seconds = seconds_since(start);
+  EXPECT_GE(seconds, 0.9);
+  EXPECT_LT(seconds, 4.5);
+}
+
+// Headers and the start of a body, then silence: given up within the limits too (at the
+// total limit where the system reports the answer's start, else at the connect limit).
+TEST_F(ContractDownload, BodyThatStallsFailsWithinTheLimits) {
+  limits(1000, 2500, 64 * 1024);
+  const auto start = std::chrono::steady_clock::now();
+  expect_fails(url("/stall/" + unique()));
+  const double seconds = seconds_since(start);
+  EXPECT_GE(seconds, 0.9);
+  EXPECT_LT(seconds, 4.5);
+}
+
+// Past the cap a download fails, leaving the older file, or ends at the cap with the start
+// of the body; either way the file never holds more than the cap.
+TEST_F(ContractDownload, BodyPastTheSizeCapNeverExceedsItInTheFile) {
+  limits(5000, 10000, 4096);
+  std::string fits = unique() + "\r\n";
+  fits.resize(4096, 'y');
+  const auto cut_or_failed = [&](const std::string& from, const std::string& start) {
+    const bool ok = platform::download_to_file(from, path());
+    const std::string got = contract::read_all(path());
+    if (ok) {
+      EXPECT_EQ(got.size(), 4096u) << from;
+      EXPECT_EQ(got.substr(0, start.size()), start) << from;
+    } else {
+      EXPECT_EQ(got, "older\r\n") << from;
+    }
+    platform::save_text_line(path(), "older");
+  };
+  cut_or_failed(url("/stream/100000/" + unique()), "");
+  cut_or_failed(url(body_path(fits + "y")), fits);
+  ASSERT_TRUE(platform::download_to_file(url(body_path(fits)), path()));
+  EXPECT_EQ(contract::read_all(path()), fits);
+}
+
+TEST_F(ContractDownload, FiveRedirectsAreFollowedButNotSix) {
+  const std::string five = "192.0.2.55\r\n" + unique();
+  ASSERT_TRUE(platform::download_to_file(url("/redirect/5" + body_path(five)), path()));
+  EXPECT_EQ(contract::read_all(path()), five);
+  platform::save_text_line(path(), "older");
+  expect_fails(url("/redirect/6" + body_path("192.0.2.56\r\n" + unique())));
+  // An absolute Location naming the same server is followed too.
+  const std::string absolute = "192.0.2.57\r\n" + unique();
+  ASSERT_TRUE(platform::download_to_file(
+      url("/location/" + contract::percent_encode(url(body_path(absolute)))), path()));
+  EXPECT_EQ(contract::read_all(path()), absolute);
+}
+
+// Only http and https: not a local file (one that exists, so that following the redirect
+// would have succeeded) nor ftp.
+TEST_F(ContractDownload, RedirectToAnotherSchemeIsRefused) {
+  contract::TempFile other("redirect_target");
+  platform::save_text_line(other.path(), "192.0.2.66");
+  std::string file_url = other.path();
+  for (char& c : file_url)
+    if (c == '\\') c = '/';
+  file_url = "file://" + std::string(file_url[0] == '/' ? "" : "/") + file_url;
+  expect_fails(url("/location/" + contract::percent_encode(file_url)));  // a new name each run
+  expect_fails(url("/location/" + contract::percent_encode("ftp://127.0.0.1/ip.txt?" + unique())));
+}
+
+}  // namespace

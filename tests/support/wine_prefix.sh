@@ -28,6 +28,11 @@ wine_prefix_once() {
       /v Tahoma /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK JP' /f
     # Wine draws the window frames itself (there is no window manager on the display).
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+    # A scaled display: Wine 8 takes the DPI from LogPixels in either key.
+    for key in 'HKCU\Control Panel\Desktop' \
+      'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+      [[ -z ${ADDROVA_WINE_DPI:-} ]] || wine reg add "$key" /v LogPixels /t REG_DWORD /d "$ADDROVA_WINE_DPI" /f
+    done
     wineserver -w
     # Debian's Wine does not read its own font folder: Tahoma and Marlett (caption
     # buttons) go where every Windows font is.

@@ -5,6 +5,7 @@
 #   addrova_wine.sh STATE_DIR WIN_BUILD ECHO_SERVER HOST_A HOST_B [LOOKUPS]
 # Checks the saved file's bytes, the clipboard, the title and a second lookup; with
 # ADDROVA_SCREENSHOTS=DIR, pictures of the main window and the options dialog go there.
+# Then at each DPI in ADDROVA_WINE_DPIS (e.g. "120 144"): the window placed and scaled.
 # With LOOKUPS, a soak at interval 0: after the first and the last lookup the process's
 # handles, GDI and USER objects (win_handles.exe) and its Linux descriptors and VmRSS;
 # handles end = start ± 2, GDI and USER ± 1, descriptors ± 1, VmRSS growth < 2048 kB; B is
@@ -78,15 +79,40 @@ if [[ -n $lookups ]]; then
   on_display "$(dirname "$ECHO_SERVER")/close_window" "$wid"
   wait_for 30 bash -c "! kill -0 $PROG_PID 2>/dev/null" || fail "still running 30 s after WM_DELETE_WINDOW"
   wait "$PROG_PID" || fail "exit status $? after WM_DELETE_WINDOW"
-elif [[ -n ${ADDROVA_SCREENSHOTS:-} ]]; then
+  exit $((FAILURES > 0))
+fi
+# shots WINDOW DPI SUFFIX: with ADDROVA_SCREENSHOTS, the main window and the options dialog,
+# opened through the gear at (380, 19) of the 402x39 client area at 96 DPI, inside Wine's frame.
+shots() {
+  [[ -n ${ADDROVA_SCREENSHOTS:-} ]] || return 0
+  local b did
   shot() {
     eval "$(on_display xdotool getwindowgeometry --shell "$1")"
-    on_display import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$ADDROVA_SCREENSHOTS/screenshot-wine-$2.png"
+    on_display import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$ADDROVA_SCREENSHOTS/screenshot-wine$3-$2.png"
   }
-  mkdir -p "$ADDROVA_SCREENSHOTS" && shot "$wid" main
-  # The option button's centre, from the frame Wine draws around the 402x39 client area.
-  b=$(((WIDTH - 402) / 2)) && on_display xdotool mousemove --window "$wid" $((b + 380)) $((HEIGHT - 20 - b)) click 1
+  mkdir -p "$ADDROVA_SCREENSHOTS" && shot "$1" main "$3"
+  b=$(((WIDTH - 402 * $2 / 96) / 2))
+  on_display xdotool mousemove --window "$1" $((b + 380 * $2 / 96)) $((HEIGHT - b - 20 * $2 / 96)) click 1
   sleep 1.5 && did=$(on_display xdotool search --name '^設定$' | head -1)
-  [[ -n $did ]] && on_display xdotool mousemove 0 0 && sleep 0.3 && shot "$did" options || fail "no options dialog"
-fi
+  [[ -n $did ]] && on_display xdotool mousemove 0 0 && sleep 0.3 && shot "$did" options "$3" || fail "no options dialog"
+}
+shots "$wid" 96 ""
+# Again on each scaled display of ADDROVA_WINE_DPIS, in a prefix made at that DPI: the main
+# window wholly on screen at the bottom right, at its scaled size.
+read -r sw sh < <(on_display xdotool getdisplaygeometry)
+for dpi in ${ADDROVA_WINE_DPIS:-}; do
+  wineserver -k
+  export ADDROVA_WINE_DPI=$dpi && wine_env "$state/ns-prefix-$dpi"
+  wine_prefix_once || { fail "no Wine prefix at $dpi DPI"; continue; }
+  bg_in_ns bash -c 'cd "$1" && exec wine Addrova.exe' _ "$WORK/app" >>"$WORK/program.log" 2>&1 &
+  PIDS+=($!)
+  wait_for 30 bash -c "DISPLAY=:$DISPLAY_NUM xdotool search --name '^Addrova : .*127\.0\.0\.1' >/dev/null" &&
+    sleep 0.5 && wid=$(on_display xdotool search --name '^Addrova : .*127\.0\.0\.1' | head -1) ||
+    { fail "no main window with the address at $dpi DPI"; continue; }
+  eval "$(on_display xdotool getwindowgeometry --shell "$wid")"
+  echo "at $dpi DPI: main window ${WIDTH}x$HEIGHT at ($X, $Y) on a ${sw}x$sh screen"
+  ((X >= 0 && Y >= 0 && X + WIDTH == sw && Y + HEIGHT == sh)) || fail "not at the bottom right at $dpi DPI"
+  ((WIDTH >= 402 * dpi / 96)) || fail "the main window is not scaled at $dpi DPI"
+  shots "$wid" "$dpi" "-${dpi}dpi"
+done
 ((FAILURES == 0))

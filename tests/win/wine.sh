@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # CTest's emulator for the Windows build:  wine.sh STATE_DIR ECHO_SERVER PROGRAM [ARG…]
-# Runs PROGRAM under Wine in STATE_DIR/prefix (made on first use, then reused) with one
-# wineserver that stays until `wine.sh STATE_DIR --stop`, which also ends what follows.
+# Runs PROGRAM under Wine in STATE_DIR/prefix (made on first use, then reused; another for
+# each ADDROVA_WINE_DPI, a scaled display) with a wineserver that stays until
+# `wine.sh STATE_DIR --stop`, which also ends what follows.
 # A test run (not --gtest_list_tests) also gets ECHO_SERVER, started once for the build
 # on 127.0.0.1 (ADDROVA_TEST_SERVER=127.0.0.1:PORT; its request log, as a Windows path, in
 # ADDROVA_TEST_SERVER_LOG), and a display: DISPLAY as given, else an Xvfb of its own.
@@ -13,11 +14,11 @@ shift 2
 alive() { [[ -s $state/$1.pid ]] && kill -0 "$(cat "$state/$1.pid")" 2>/dev/null; }
 if [[ $echo_server == --stop ]]; then
   for p in echo xvfb; do alive $p && kill "$(cat "$state/$p.pid")"; done
-  WINEPREFIX=$state/prefix wineserver -k 2>/dev/null
+  for p in "$state"/prefix*/; do WINEPREFIX=${p%/} wineserver -k 2>/dev/null; done
   exit 0
 fi
 command -v wine >/dev/null || { echo "SKIP: wine is not installed"; [[ ${CI:-} == true ]] && exit 1; exit 77; }
-wine_env "$state/prefix"
+wine_env "$state/prefix${ADDROVA_WINE_DPI:+-$ADDROVA_WINE_DPI}" # a prefix per DPI
 wine_prefix_once || { tail -5 "$WINEPREFIX.log"; exit 1; }
 if [[ " $* " != *" --gtest_list_tests "* ]]; then
   wineserver -p </dev/null >/dev/null 2>&1 # a listing leaves none: its server ends by itself

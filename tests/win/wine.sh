@@ -5,22 +5,25 @@
 # `wine.sh STATE_DIR --stop`, which also ends what follows.
 # A test run (not --gtest_list_tests) also gets ECHO_SERVER, started once for the build
 # on 127.0.0.1 (ADDROVA_TEST_SERVER=127.0.0.1:PORT; its request log, as a Windows path, in
-# ADDROVA_TEST_SERVER_LOG), and a display: DISPLAY as given, else an Xvfb of its own.
-# Without Wine: exit 77 (skipped), or 1 under CI=true.
+# ADDROVA_TEST_SERVER_LOG), and needs a display (DISPLAY). Without Wine or a display: exit 77
+# (skipped), or 1 under CI=true.
 set -u
 state=$1 echo_server=$2
 shift 2
 . "$(dirname "$0")/../support/wine_prefix.sh"
 alive() { [[ -s $state/$1.pid ]] && kill -0 "$(cat "$state/$1.pid")" 2>/dev/null; }
 if [[ $echo_server == --stop ]]; then
-  for p in echo xvfb; do alive $p && kill "$(cat "$state/$p.pid")"; done
+  alive echo && kill "$(cat "$state/echo.pid")"
+  rm -f "$state/echo.port"
   for p in "$state"/prefix*/; do WINEPREFIX=${p%/} wineserver -k 2>/dev/null; done
   exit 0
 fi
-command -v wine >/dev/null || { echo "SKIP: wine is not installed"; [[ ${CI:-} == true ]] && exit 1; exit 77; }
+skip() { echo "SKIP: $1"; [[ ${CI:-} == true ]] && exit 1; exit 77; }
+command -v wine >/dev/null || skip "wine is not installed"
 wine_env "$state/prefix${ADDROVA_WINE_DPI:+-$ADDROVA_WINE_DPI}" # a prefix per DPI
 wine_prefix_once || { tail -5 "$WINEPREFIX.log"; exit 1; }
 if [[ " $* " != *" --gtest_list_tests "* ]]; then
+  [[ -n ${DISPLAY:-} ]] || skip "no display (DISPLAY is not set)"
   wineserver -p </dev/null >/dev/null 2>&1 # a listing leaves none: its server ends by itself
   (
     flock 9
@@ -31,16 +34,7 @@ if [[ " $* " != *" --gtest_list_tests "* ]]; then
       echo $! >"$state/echo.pid"
       for _ in {1..100}; do [[ -s $state/echo.port ]] && break; sleep 0.05; done
     fi
-    if [[ -z ${DISPLAY:-} ]] && ! alive xvfb; then
-      n=90
-      while [[ -e /tmp/.X$n-lock ]]; do n=$((n + 1)); done
-      setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
-      echo $! >"$state/xvfb.pid"
-      echo ":$n" >"$state/xvfb.display"
-      for _ in {1..100}; do [[ -e /tmp/.X11-unix/X$n ]] && break; sleep 0.05; done
-    fi
   ) 9>"$state/run.lock"
-  [[ -n ${DISPLAY:-} ]] || export DISPLAY=$(cat "$state/xvfb.display")
   [[ -s $state/echo.port ]] && export ADDROVA_TEST_SERVER=127.0.0.1:$(cat "$state/echo.port") \
     ADDROVA_TEST_SERVER_LOG="Z:${state//\//\\}\\requests.log"
 fi

@@ -60,6 +60,16 @@ TEST_F(IniFileTest, WritesExactBytesAndKeepsForeignLines) {
   platform::IniFile(path_).write_integer("setting", "timer_sec", -3);
   EXPECT_EQ(contents(), "; mine\n[SETTING]\ntimer_sec=-3\nMINE=x\n\n[OTHER]\nk=v\n");
   EXPECT_EQ(fs::status(path_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+  // Written by root, somebody else's file stays theirs, with bits the umask would take.
+  ASSERT_EQ(chown(path_.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(path_.c_str(), 0666), 0);
+  platform::IniFile(path_).write_integer("SETTING", "TIMER_SEC", 4);
+  struct stat st {};
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0666u);
   expect_alone();
 }
 

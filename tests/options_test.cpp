@@ -472,19 +472,19 @@ bool set_immutable(const fs::path& p, bool on) {
 TEST_F(Options, AFailedStartUpChangeShowsOnlyTheFailureAndTheBoxTellsTheTruth) {
   BoxCatcher boxes;
   show_dialog();
+  const fs::path folder = autostart_entry().parent_path();
   {
     SCOPED_TRACE("the start-up folder cannot be created");
-    const fs::path file = dir_ / "plain-file";
-    std::ofstream(file) << "x";
-    const std::string config = getenv("XDG_CONFIG_HOME");
-    setenv("XDG_CONFIG_HOME", (file / "config").c_str(), 1);
+    // GLib reads XDG_CONFIG_HOME once per process, so instead of pointing it elsewhere a
+    // plain file takes the start-up folder's place.
+    fs::remove_all(folder);  // made when the dialog looked for the entry
+    std::ofstream(folder) << "x";
     options_->cbStartUp.set_checked(true);
-    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     EXPECT_EQ(boxes.texts, std::vector<std::string>{"スタートアップフォルダが見つかりません"});
     EXPECT_FALSE(options_->cbStartUp.checked());
-    EXPECT_FALSE(fs::exists(file / "config"));
+    EXPECT_EQ(read_bytes(folder), "x");  // no folder made in its place
+    fs::remove(folder);
   }
-  const fs::path folder = autostart_entry().parent_path();
   fs::create_directories(folder);
   if (!set_immutable(folder, true)) GTEST_SKIP() << "needs chattr on the temporary directory";
   {

@@ -8,12 +8,12 @@
 // for every redirect, a reused connection included; a refusal ends the download before
 // the refused address receives a byte of the request.
 #include <curl/curl.h>
+#include <glib.h>
 
 #include <atomic>
 #include <mutex>
 #include <string>
 
-#include "platform/gtk/files.h"
 #include "platform/platform.h"
 #include "shared/ipv4_scope.h"
 
@@ -99,7 +99,10 @@ bool download_to_file(const std::string& url, const std::string& path) {
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_cleanup(curl);
   const bool ok = (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && sink.cut)) && status < 400;
-  return ok && gtk::replace_file(path, sink.body, {.create_mode = 0600}).ok();
+  // Replaced whole, a symbolic link at the path included: never written through.
+  return ok && g_file_set_contents_full(path.c_str(), sink.body.data(),
+                                        static_cast<gssize>(sink.body.size()),
+                                        G_FILE_SET_CONTENTS_CONSISTENT, 0600, nullptr);
 }
 
 }  // namespace platform

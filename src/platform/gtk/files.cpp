@@ -1,15 +1,14 @@
 #include "platform/gtk/files.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string_view>
 
@@ -119,35 +118,67 @@ int follow_links(std::string path, FinalTarget& out) {
   return ELOOP;
 }
 
+// Writes all of bytes, resuming after interruptions: 0, or the errno.
+int write_all(int fd, const std::string& bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n == 0) return ENOSPC;
+    if (n < 0 && errno != EINTR) return errno;
+    if (n > 0) done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+// Writes bytes to a new hidden file beside path and renames it over path, so that a
+// reader, or a process killed at any moment, finds the old file whole or the new one.
+// Unlike g_file_set_contents_full, which waits for the disk twice on most file systems
+// (the file, then its folder), nothing is flushed: this runs on the UI thread after every
+// lookup, where a flush could stall the window for as long as the disk is busy. 0, or the
+// errno; writing tells whether the new file had been made.
+int replace_without_flush(const std::string& path, const std::string& bytes, int mode,
+                          bool& writing) {
+  // Short enough for any file name length limit.
+  const std::size_t name = path.rfind('/') + 1;  // 0 without a slash
+  std::string temp = path.substr(0, name) + "." + path.substr(name, 200) + ".XXXXXX";
+  writing = false;
+  const int fd = g_mkstemp_full(temp.data(), O_WRONLY | O_NOCTTY | O_CLOEXEC, mode);
+  if (fd < 0) return errno;
+  int error = write_all(fd, bytes);
+  if (close(fd) != 0 && error == 0) error = errno;
+  writing = error != 0;
+  if (error == 0 && rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) unlink(temp.c_str());
+  return error;
+}
+
 // Overwrites the start of a regular file and then cuts it to the new length, so that it
 // never stands empty; only its old tail may show for a moment after a shorter line. For
 // files whose folder does not let us put the new file beside them. Opening without
-// blocking keeps whatever may have replaced the file meanwhile from hanging us.
-gtk::ReplaceResult rewrite_in_place(const std::string& path, const std::string& bytes) {
-  using Step = gtk::ReplaceResult::Step;
+// blocking keeps whatever may have replaced the file meanwhile from hanging us. 0, or the
+// errno; writing tells whether the file had been opened.
+int rewrite_in_place(const std::string& path, const std::string& bytes, bool& writing) {
+  writing = false;
   const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return {Step::Sibling, errno};
+  if (fd < 0) return errno;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    return {Step::Sibling, EOPNOTSUPP};
+    return EOPNOTSUPP;
   }
-  const bool written = gtk::write_all(fd, bytes.data(), bytes.size()) &&
-                       ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
-  const int error = errno;
-  if (close(fd) != 0 && written) return {Step::Write, errno};
-  return written ? gtk::ReplaceResult{} : gtk::ReplaceResult{Step::Write, error};
+  writing = true;
+  int error = write_all(fd, bytes);
+  if (error == 0 && ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  return error;
 }
 
 }  // namespace
 
 // The text is UTF-8, as the rest of a Linux desktop expects, with a CR LF after it.
 void save_text_line(const std::string& path, const std::string& text) {
-  using Step = gtk::ReplaceResult::Step;
   const auto fail = [&path](bool creating, int error) {
     throw Error("ファイル \"" + path +
-                (creating ? "\" を作成できません。" : "\" に書き込めません。") +
-                std::strerror(error));
+                (creating ? "\" を作成できません。" : "\" に書き込めません。") + g_strerror(error));
   };
   if (path.empty()) fail(true, ENOENT);
   FinalTarget target;
@@ -160,14 +191,13 @@ void save_text_line(const std::string& path, const std::string& text) {
     if (faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0) fail(true, errno);
   }
   const std::string line = text + "\r\n";
-  // No flush to the disk: this runs on the UI thread after every lookup, where a flush
-  // could stall the window for as long as the disk is busy, and the rename alone already
-  // keeps a killed process from leaving half a file.
-  gtk::ReplaceResult result =
-      gtk::replace_file(target.path, line, {.create_mode = 0666, .keep_attributes = true});
-  if (!result.ok() && target.exists && result.failed != Step::Write)
-    result = rewrite_in_place(target.path, line);
-  if (!result.ok()) fail(result.failed == Step::Sibling, result.error);
+  // A new file gets 0666 less the umask.
+  const int mode = target.exists ? static_cast<int>(target.info.st_mode & 0777) : 0666;
+  bool writing = false;
+  int error = replace_without_flush(target.path, line, mode, writing);
+  if (error == 0 && target.exists) gtk::keep_attributes(target.path, target.info);
+  if (error != 0 && !writing && target.exists) error = rewrite_in_place(target.path, line, writing);
+  if (error != 0) fail(!writing, error);
 }
 
 std::string path_join(const std::string& dir, const std::string& name) {
@@ -176,71 +206,13 @@ std::string path_join(const std::string& dir, const std::string& name) {
 
 namespace gtk {
 
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-ReplaceResult replace_file(const std::string& path, const std::string& bytes,
-                           const Replacement& how) {
-  using Step = ReplaceResult::Step;
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  // Hidden, and short enough for any file name length limit.
-  const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 200);
-  const std::string prefix =
-      (slash == std::string::npos ? "" : dir) + "." + base + "." + std::to_string(getpid()) + ".";
-
-  // The name is ours alone: created exclusively, so nothing planted there is written to.
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = prefix + std::to_string(counter++) + ".tmp";
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
-              how.create_mode);
-    if (fd < 0 && errno != EEXIST) return {Step::Sibling, errno};
-  }
-  if (fd < 0) return {Step::Sibling, EEXIST};
-
-  struct stat old;
-  if (how.keep_attributes && stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-    // Only root may give a file away; others may still keep its group.
-    if ((old.st_uid != geteuid() || old.st_gid != getegid()) &&
-        fchown(fd, old.st_uid, old.st_gid) != 0)
-      (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-    // After the owner, which clears the set-user and set-group bits.
-    (void)!fchmod(fd, old.st_mode & 07777);
-  }
-  ReplaceResult result;
-  if (!write_all(fd, bytes.data(), bytes.size()) || (how.durable && fsync(fd) != 0))
-    result = {Step::Write, errno};
-  if (close(fd) != 0 && result.ok()) result = {Step::Write, errno};
-  if (result.ok() && rename(temp.c_str(), path.c_str()) != 0) result = {Step::Rename, errno};
-  if (!result.ok()) {
-    unlink(temp.c_str());
-    return result;
-  }
-  if (how.durable) {
-    // Makes the rename itself last. The new file is in place whatever happens here, and
-    // some file systems cannot flush a directory, so a failure is not reported.
-    const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd >= 0) {
-      (void)fsync(dir_fd);
-      close(dir_fd);
-    }
-  }
-  return result;
+void keep_attributes(const std::string& path, const struct stat& old) {
+  // Only root may give a file away; others may still keep its group.
+  if ((old.st_uid != geteuid() || old.st_gid != getegid()) &&
+      lchown(path.c_str(), old.st_uid, old.st_gid) != 0)
+    (void)!lchown(path.c_str(), static_cast<uid_t>(-1), old.st_gid);
+  // After the owner, which clears the set-user and set-group bits.
+  (void)!fchmodat(AT_FDCWD, path.c_str(), old.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
 }
 
 std::string proc_link_path(const std::string& link) {

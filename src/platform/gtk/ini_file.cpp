@@ -2,6 +2,7 @@
 // on every call and replaced atomically on every write, so that a crash or a full disk
 // never leaves half a settings file behind.
 #include <fcntl.h>
+#include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,10 +104,13 @@ void IniFile::write_string(const std::string& section, const std::string& key,
   if (!text) refuse(path_);
   if (file.present && *text == file.text) return;  // unchanged: leave the file alone
   // Settings change seldom and only by the user's hand: worth waiting for the disk.
-  if (!gtk::replace_file(path_, *text,
-                         {.create_mode = 0644, .keep_attributes = true, .durable = true})
-           .ok())
+  const int mode = file.present ? static_cast<int>(file.info.st_mode & 0777) : 0644;
+  if (!g_file_set_contents_full(path_.c_str(), text->data(), static_cast<gssize>(text->size()),
+                                static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
+                                                                   G_FILE_SET_CONTENTS_DURABLE),
+                                mode, nullptr))
     refuse(path_);
+  if (file.present) gtk::keep_attributes(path_, file.info);
 }
 
 }  // namespace platform

@@ -1,12 +1,7 @@
 // Opening web pages, and the start-up link as an XDG autostart desktop entry.
-#include <pwd.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 
 #include "platform/gtk/desktop_entry.h"
-#include "platform/gtk/files.h"
 #include "platform/gtk/gtk_impl.h"
 
 namespace platform {
@@ -19,37 +14,11 @@ void open_url(Window& owner, const std::string& url) {
   if (error) g_error_free(error);
 }
 
-namespace {
-
-std::string home_directory() {
-  if (const char* home = std::getenv("HOME"); home && home[0] == '/') return home;
-  const passwd* pw = getpwuid(getuid());
-  return pw && pw->pw_dir ? pw->pw_dir : "";
-}
-
-bool make_directories(const std::string& dir) {
-  for (std::size_t slash = 1; slash != std::string::npos;) {
-    slash = dir.find('/', slash + 1);
-    const std::string part = dir.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  struct stat st;
-  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-}  // namespace
-
-// $XDG_CONFIG_HOME/autostart, or ~/.config/autostart, created when missing.
+// autostart in the user's configuration folder ($XDG_CONFIG_HOME, else ~/.config), created
+// when missing.
 bool startup_folder(Window*, std::string& path) {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base = config && config[0] == '/' ? config : "";
-  if (base.empty()) {
-    const std::string home = home_directory();
-    if (home.empty()) return false;
-    base = home + "/.config";
-  }
-  path = base + "/autostart";
-  return make_directories(path);
+  path = path_join(g_get_user_config_dir(), "autostart");
+  return g_mkdir_with_parents(path.c_str(), 0700) == 0;
 }
 
 struct ShellLink::Impl {
@@ -90,10 +59,11 @@ bool ShellLink::set_icon_location(const std::string& file, int) {
 
 bool ShellLink::save(const std::string& link_path) {
   if (impl_->target.empty()) return false;
-  return gtk::replace_file(link_path,
-                           gtk::desktop_entry(impl_->target, impl_->icon, impl_->description),
-                           {.create_mode = 0644})
-      .ok();
+  // Replaced whole, a symbolic link at the path included: never written through.
+  const std::string entry = gtk::desktop_entry(impl_->target, impl_->icon, impl_->description);
+  return g_file_set_contents_full(link_path.c_str(), entry.data(),
+                                  static_cast<gssize>(entry.size()), G_FILE_SET_CONTENTS_CONSISTENT,
+                                  0644, nullptr);
 }
 
 }  // namespace platform

@@ -147,8 +147,14 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate {
         if (text) follow(text, true);
         break;
       // The moniker of some systems reports no redirect: a request to a new URL is one.
-      case BINDSTATUS_CONNECTING:
+      // The binding runs ahead of these reports, so the URL it names now may be one or
+      // more hops on: every request sent counts as well, and the first is no hop.
       case BINDSTATUS_SENDINGREQUEST:
+        if (++requests_ > 1 && !win32::redirect_allowed(requests_ - 1, "http", true, true))
+          stopped_ = true;
+        follow(current_url(), false);
+        break;
+      case BINDSTATUS_CONNECTING:
         follow(current_url(), false);
         break;
       case BINDSTATUS_MIMETYPEAVAILABLE:
@@ -317,6 +323,7 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate {
   std::wstring last_url_;
   bool after_report_ = false;
   int hops_ = 0;
+  int requests_ = 0;
 };
 
 // A new, empty file beside `path` for the download, so that a failed download leaves

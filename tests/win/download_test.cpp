@@ -1,21 +1,22 @@
 // Downloads under limits of time and size, and the redirects they may follow, against
-// loopback servers that hang, stall or redirect.
+// the loopback test server, whose paths make it hang, stall or redirect.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdio>
 
 #include "Unit1/retrieval.h"
-#include "loopback_http.h"
 #include "platform/platform.h"
 #include "platform/win32/redirect_rule.h"
+#include "test_server.h"
 
 namespace {
 
 using wintest::echo_page;
-using wintest::LoopbackHttp;
-using wintest::Response;
-using Hang = wintest::Response::Hang;
+using wintest::fresh_url;
+using wintest::percent_encode;
+using wintest::server_url;
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -40,39 +41,28 @@ class ScopedLimits {
   ~ScopedLimits() { platform::set_download_limits(platform::DownloadLimits{}); }
 };
 
-// One server for every kind of answer, by the start of the target; the target's end makes
-// each URL new, as the system may cache a download by its URL.
+// Each URL names the answer it gets (the grammar in tests/support/http_server.h); a fresh
+// token at the end of the URLs that take one keeps the system from answering from its cache.
 class Downloads : public testing::Test {
  protected:
   void SetUp() override { platform::save_text_line(path_, "older"); }
   void TearDown() override { platform::delete_file(path_); }
 
-  std::string url(const std::string& kind) {
-    return server_.url(kind + std::to_string(++counter_));
+  static std::string b() { return fresh_url("/echo/198.51.100.23/"); }
+  static std::string silent() { return fresh_url("/silent/"); }
+  // Headers announcing more than the start of the echo page that follows, then silence.
+  static std::string stall() { return fresh_url("/stall/"); }
+  static std::string big() { return fresh_url("/stream/102400/"); }  // 100 KiB
+  static std::string fits() { return server_url("/body/" + std::string(4096, 'y')); }
+  // N redirects, each to the next, then the echo page showing 192.0.2.55.
+  static std::string hops(int n) {
+    return fresh_url("/redirect/" + std::to_string(n) + "/echo/192.0.2.55/");
   }
-  Response answer(const std::string& target) {
-    auto starts = [&](const char* prefix) { return target.rfind(prefix, 0) == 0; };
-    if (starts("/b/")) return {200, echo_page("198.51.100.23")};
-    if (starts("/silent/")) return {200, echo_page("203.0.113.7"), "", Hang::Silent};
-    if (starts("/stall/")) return {200, std::string(2000, 'x'), "", Hang::MidBody};
-    if (starts("/big/")) return {200, std::string(100 * 1024, 'x')};
-    if (starts("/fits/")) return {200, std::string(4096, 'y')};
-    if (starts("/to-other/")) return {302, "", other_.url("/page" + target)};
-    if (starts("/to-file/")) return {302, "", "file:///C:/windows/win.ini"};
-    if (starts("/to-ftp/")) return {302, "", "ftp://127.0.0.1/ip.txt"};
-    if (starts("/hop/")) {  // /hop/<left>/<id>: <left> more redirects before the page
-      const int left = std::stoi(target.substr(5));
-      const std::string id = target.substr(target.find('/', 5));
-      if (left == 0) return {200, echo_page("192.0.2.55")};
-      return {302, "", server_.url("/hop/" + std::to_string(left - 1) + id)};
-    }
-    return {404, "<html>Not Found</html>"};
+  static std::string to(const std::string& location) {
+    return server_url("/location/" + percent_encode(location));
   }
 
   const std::string path_ = platform::temp_directory() + "addrova_download_limits.txt";
-  LoopbackHttp other_{[](const std::string&) -> Response { return {200, echo_page("192.0.2.9")}; }};
-  LoopbackHttp server_{[this](const std::string& target) { return answer(target); }};
-  int counter_ = 0;
 };
 
 // ---- time and size ---------------------------------------------------------------------
@@ -80,7 +70,7 @@ class Downloads : public testing::Test {
 TEST_F(Downloads, SilentEndpointAGivesWayToBSoonAfterTheConnectLimit) {
   ScopedLimits limits(1500, 20000, 64 * 1024);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(unit1::RetrievePublicAddress(url("/silent/"), url("/b/")), "198.51.100.23");
+  EXPECT_EQ(unit1::RetrievePublicAddress(silent(), b()), "198.51.100.23");
   const double seconds = seconds_since(start);
   EXPECT_GE(seconds, 1.4);
   EXPECT_LT(seconds, 3.5);
@@ -89,7 +79,7 @@ TEST_F(Downloads, SilentEndpointAGivesWayToBSoonAfterTheConnectLimit) {
 TEST_F(Downloads, BodyThatStallsEndsAtTheTotalLimitAndKeepsTheOlderFile) {
   ScopedLimits limits(1000, 2500, 64 * 1024);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(platform::download_to_file(url("/stall/"), path_));
+  EXPECT_FALSE(platform::download_to_file(stall(), path_));
   const double seconds = seconds_since(start);
   EXPECT_GE(seconds, 2.4);
   EXPECT_LT(seconds, 4.5);
@@ -98,17 +88,17 @@ TEST_F(Downloads, BodyThatStallsEndsAtTheTotalLimitAndKeepsTheOlderFile) {
 
 TEST_F(Downloads, BodyBeyondTheSizeLimitFailsAndKeepsTheOlderFile) {
   ScopedLimits limits(5000, 10000, 4096);
-  EXPECT_FALSE(platform::download_to_file(url("/big/"), path_));
+  EXPECT_FALSE(platform::download_to_file(big(), path_));
   EXPECT_EQ(read_all(path_), "older\r\n");
-  ASSERT_TRUE(platform::download_to_file(url("/fits/"), path_));
+  ASSERT_TRUE(platform::download_to_file(fits(), path_));
   EXPECT_EQ(read_all(path_), std::string(4096, 'y'));
 }
 
 TEST_F(Downloads, NoPartFilesAreLeftBeside) {
   ScopedLimits limits(1000, 2000, 4096);
-  platform::download_to_file(url("/big/"), path_);
-  platform::download_to_file(url("/silent/"), path_);
-  platform::download_to_file(url("/b/"), path_);
+  platform::download_to_file(big(), path_);
+  platform::download_to_file(silent(), path_);
+  platform::download_to_file(b(), path_);
   WIN32_FIND_DATAW found;
   const std::wstring pattern = L"adr*.tmp";
   wchar_t dir[MAX_PATH];
@@ -121,7 +111,7 @@ TEST_F(Downloads, NoPartFilesAreLeftBeside) {
 // With the limits the program runs with: the figure behind the limit's promise.
 TEST_F(Downloads, SilentEndpointAWithTheDefaultLimits) {
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(unit1::RetrievePublicAddress(url("/silent/"), url("/b/")), "198.51.100.23");
+  EXPECT_EQ(unit1::RetrievePublicAddress(silent(), b()), "198.51.100.23");
   const double seconds = seconds_since(start);
   std::printf("B answered %.2f s after the lookup began, A silent\n", seconds);
   EXPECT_GE(seconds, 9.9);
@@ -130,25 +120,28 @@ TEST_F(Downloads, SilentEndpointAWithTheDefaultLimits) {
 
 // ---- redirects -------------------------------------------------------------------------
 
-TEST_F(Downloads, RedirectFromLoopbackToAnotherLoopbackPortIsFollowed) {
-  ASSERT_TRUE(platform::download_to_file(url("/to-other/"), path_));
+// The same server under another name: another origin, also on the loopback address.
+TEST_F(Downloads, RedirectFromLoopbackToAnotherLoopbackOriginIsFollowed) {
+  std::string other = fresh_url("/echo/192.0.2.9/");
+  other.replace(other.find("127.0.0.1"), 9, "localhost");
+  ASSERT_TRUE(platform::download_to_file(to(other), path_));
   EXPECT_EQ(read_all(path_), echo_page("192.0.2.9"));
 }
 
 TEST_F(Downloads, FiveRedirectsAreFollowedButNotSix) {
-  ASSERT_TRUE(platform::download_to_file(url("/hop/5/"), path_));
+  ASSERT_TRUE(platform::download_to_file(hops(5), path_));
   EXPECT_EQ(read_all(path_), echo_page("192.0.2.55"));
   platform::save_text_line(path_, "older");
-  EXPECT_FALSE(platform::download_to_file(url("/hop/6/"), path_));
+  EXPECT_FALSE(platform::download_to_file(hops(6), path_));
   EXPECT_EQ(read_all(path_), "older\r\n");
-  EXPECT_EQ(unit1::RetrievePublicAddress(url("/hop/6/"), url("/b/")), "198.51.100.23");
+  EXPECT_EQ(unit1::RetrievePublicAddress(hops(6), b()), "198.51.100.23");
 }
 
 TEST_F(Downloads, RedirectToAnotherSchemeIsRefused) {
-  EXPECT_FALSE(platform::download_to_file(url("/to-file/"), path_));
-  EXPECT_FALSE(platform::download_to_file(url("/to-ftp/"), path_));
+  EXPECT_FALSE(platform::download_to_file(to("file:///C:/windows/win.ini"), path_));
+  EXPECT_FALSE(platform::download_to_file(to("ftp://127.0.0.1/ip.txt"), path_));
   EXPECT_EQ(read_all(path_), "older\r\n");
-  EXPECT_EQ(unit1::RetrievePublicAddress(url("/to-file/"), url("/b/")), "198.51.100.23");
+  EXPECT_EQ(unit1::RetrievePublicAddress(to("file:///C:/windows/win.ini"), b()), "198.51.100.23");
 }
 
 // ---- the rule itself -----------------------------------------------------------------

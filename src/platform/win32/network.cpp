@@ -90,7 +90,10 @@ bool resolve(const std::string& host, bool& local) {
   return ok;
 }
 
-class DownloadWatch final : public IBindStatusCallback {
+// Also the HTTP negotiation: its OnResponse is the first sign of an answer that the system
+// gives before a body arrives, so a server that answered and then stalls gets the total
+// limit, not the connect limit.
+class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate {
  public:
   DownloadWatch(const std::string& url, const DownloadLimits& limits)
       : limits_(limits), start_(GetTickCount64()), origin_(url) {}
@@ -102,6 +105,11 @@ class DownloadWatch final : public IBindStatusCallback {
       AddRef();
       return S_OK;
     }
+    if (riid == IID_IHttpNegotiate) {
+      *out = static_cast<IHttpNegotiate*>(this);
+      AddRef();
+      return S_OK;
+    }
     *out = nullptr;
     return E_NOINTERFACE;
   }
@@ -110,6 +118,17 @@ class DownloadWatch final : public IBindStatusCallback {
     const LONG left = InterlockedDecrement(&references_);
     if (left == 0) delete this;
     return left;
+  }
+
+  // IHttpNegotiate
+  HRESULT STDMETHODCALLTYPE BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* extra) override {
+    if (extra) *extra = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnResponse(DWORD, LPCWSTR, LPCWSTR, LPWSTR* extra) override {
+    if (extra) *extra = nullptr;
+    answered_ = true;
+    return S_OK;
   }
 
   // IBindStatusCallback

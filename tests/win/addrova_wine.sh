@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Addrova.exe under Wine, black-box, in a network namespace whose hosts file sends both
+# endpoint hosts and this machine's name to 127.0.0.1, where echo_server answers on port
+# 80; Addrova.ini beside it asks for the file output and a refresh every second.
+#   addrova_wine.sh STATE_DIR WIN_BUILD ECHO_SERVER HOST_A HOST_B [LOOKUPS]
+# Checks the saved file's bytes, the clipboard, the title and a second lookup; with
+# ADDROVA_SCREENSHOTS=DIR, pictures of the main window and the options dialog go there.
+# Then at each DPI in ADDROVA_WINE_DPIS (e.g. "120 144"): the window placed and scaled.
+# With LOOKUPS, a soak at interval 0: after the first and the last lookup the process's
+# handles, GDI and USER objects (win_handles.exe) and its Linux descriptors and VmRSS;
+# handles end = start ± 2, GDI and USER ± 1, descriptors ± 1, VmRSS growth < 2048 kB; B is
+# never asked; closed through WM_DELETE_WINDOW, it ends with status 0 within 30 s.
+# Exit 77 (skipped) without root, `ip netns` or a tool, 1 then under CI=true.
+set -u
+state=$1 build=$2 ECHO_SERVER=$3 lookups=${6:-}
+. "$(dirname "$0")/../support/netns.sh"
+. "$(dirname "$0")/../support/wine_prefix.sh"
+[[ ${CI:-} == true ]] && skip() { echo "FAIL: $1"; exit 1; }
+need_netns wine xdotool xclip Xvfb
+WORK=$(mktemp -d /tmp/addrova-wine-XXXXXX)
+trap 'netns_cleanup; rm -rf "$WORK"' EXIT
+wine_env "$state/ns-prefix"
+wine_prefix_once || { echo "FAIL: no Wine prefix: $(tail -3 "$WINEPREFIX.log")"; exit 1; }
+netns_create "addrova-wine-$$" || skip "cannot create a network namespace"
+printf '127.0.0.1 localhost %s %s %s\n' "$4" "$5" "$HOST" >"/etc/netns/$NS/hosts"
+printf 'hosts: files\n' >"/etc/netns/$NS/nsswitch.conf"
+start_echo_server || { echo "FAIL: echo_server did not start"; exit 1; }
+DISPLAY_NUM=${DISPLAY:-} && DISPLAY_NUM=${DISPLAY_NUM#:} && DISPLAY_NUM=${DISPLAY_NUM%.*}
+[[ -n $DISPLAY_NUM ]] || start_ns_xvfb || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=:$DISPLAY_NUM
+
+mkdir "$WORK/app" && cp "$build/Addrova.exe" "$WORK/app/"
+printf '[SETTING]\r\nTIMER=1\r\nTIMER_SEC=%s\r\nFILESAVE=1\r\nFILEPATH=Z:%s\\out.txt\r\n' \
+  "$([[ -n $lookups ]] && echo 0 || echo 1)" "${WORK//\//\\}" >"$WORK/app/Addrova.ini"
+printf 'something else' | on_display xclip -selection clipboard -i
+bg_in_ns bash -c 'cd "$1" && exec wine Addrova.exe' _ "$WORK/app" >"$WORK/program.log" 2>&1 &
+PROG_PID=$!
+PIDS+=("$PROG_PID")
+# One win_handles.exe for the whole soak, asked for each sample through its standard input.
+[[ -n $lookups ]] && coproc H { in_ns wine "$build/tests/win/win_handles.exe" --stdin Addrova.exe 2>/dev/null; }
+await_lookups 1 60 || exit 1
+sample() { # handles GDI USER descriptors VmRSS, each figure Wine gives first
+  local l k c p=
+  for k in $(ip netns pids "$NS"); do
+    c=$(tr '\0' ' ' <"/proc/$k/cmdline")
+    [[ $(readlink "/proc/$k/exe") == *wine* && $c == *Addrova.exe* && $c != *win_handles* ]] && p=$k
+  done
+  echo >&"${H[1]}" && IFS= read -r -t 60 l <&"${H[0]}" && l=" ${l%$'\r'}"
+  for k in 'handles|handles_listed' 'gdi|gdi_table' 'user|windows'; do
+    [[ $l =~ \ (${k%|*}=[0-9]+|${k#*|}=[0-9]+) ]] && echo -n "${BASH_REMATCH[1]#*=} " || echo -n "na "
+  done
+  echo "$(open_fds "$p") $(proc_status "$p" VmRSS)"
+}
+judge() { # NAME START END TOLERANCE
+  echo "$1: $2 -> $3"
+  [[ $2 == na || $3 == na ]] || (($3 - $2 <= $4 && $2 - $3 <= $4)) || fail "$1 went from $2 to $3 (± $4)"
+}
+if [[ -n $lookups ]]; then
+  sleep 0.5 && read -r h0 g0 u0 f0 r0 < <(sample)
+  [[ $(clipboard) == 127.0.0.1 ]] || fail "after the first lookup the clipboard holds '$(clipboard)'"
+fi
+await_lookups "${lookups:-2}" 30 || fail "only $(lookups_done) lookups"
+wait_for 10 test -s "$WORK/out.txt"
+cmp -s "$WORK/out.txt" <(printf '127.0.0.1\r\n') || fail "the save file holds $(od -An -c "$WORK/out.txt")"
+[[ $(clipboard) == 127.0.0.1 ]] || fail "the clipboard holds '$(clipboard)'"
+wid=$(window_id)
+title=$(on_display xdotool getwindowname "$wid")
+[[ $title == "Addrova : $HOST ( 127.0.0.1 )" ]] || fail "the window title is '$title'"
+echo "$(lookups_done) lookups; save file, clipboard and title: 127.0.0.1"
+if [[ -n $lookups ]]; then
+  sleep 0.5 && read -r h1 g1 u1 f1 r1 < <(sample)
+  judge handles "$h0" "$h1" 2
+  judge "GDI objects" "$g0" "$g1" 1
+  judge "USER objects" "$u0" "$u1" 1
+  judge "Linux descriptors" "$f0" "$f1" 1
+  echo "VmRSS: $r0 -> $r1 kB"
+  ((${r1:-0} - ${r0:-0} < 2048 && r0 > 0)) || fail "VmRSS grew by $((${r1:-0} - ${r0:-0})) kB (bound 2048)"
+  (($(requests_for "$TARGET_B") == 0)) || fail "endpoint B was asked: endpoint A failed"
+  on_display "$(dirname "$ECHO_SERVER")/close_window" "$wid"
+  wait_for 30 bash -c "! kill -0 $PROG_PID 2>/dev/null" || fail "still running 30 s after WM_DELETE_WINDOW"
+  wait "$PROG_PID" && echo "closed through WM_DELETE_WINDOW: status 0" || fail "exit status $? after WM_DELETE_WINDOW"
+  exit $((FAILURES > 0))
+fi
+# shots WINDOW DPI SUFFIX: with ADDROVA_SCREENSHOTS, the main window and the options dialog,
+# opened through the gear at (380, 19) of the 402x39 client area at 96 DPI, inside Wine's frame.
+shots() {
+  [[ -n ${ADDROVA_SCREENSHOTS:-} ]] || return 0
+  local b did
+  shot() {
+    eval "$(on_display xdotool getwindowgeometry --shell "$1")"
+    on_display import -window root -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$ADDROVA_SCREENSHOTS/screenshot-wine$3-$2.png"
+  }
+  mkdir -p "$ADDROVA_SCREENSHOTS" && shot "$1" main "$3"
+  b=$(((WIDTH - 402 * $2 / 96) / 2))
+  on_display xdotool mousemove --window "$1" $((b + 380 * $2 / 96)) $((HEIGHT - b - 20 * $2 / 96)) click 1
+  sleep 1.5 && did=$(on_display xdotool search --name '^設定$' | head -1)
+  [[ -n $did ]] && on_display xdotool mousemove 0 0 && sleep 0.3 && shot "$did" options "$3" || fail "no options dialog"
+}
+shots "$wid" 96 ""
+# Again on each scaled display of ADDROVA_WINE_DPIS, in a prefix made at that DPI: the main
+# window wholly on screen at the bottom right, at its scaled size.
+read -r sw sh < <(on_display xdotool getdisplaygeometry)
+for dpi in ${ADDROVA_WINE_DPIS:-}; do
+  wineserver -k
+  export ADDROVA_WINE_DPI=$dpi && wine_env "$state/ns-prefix-$dpi"
+  wine_prefix_once || { fail "no Wine prefix at $dpi DPI"; continue; }
+  bg_in_ns bash -c 'cd "$1" && exec wine Addrova.exe' _ "$WORK/app" >>"$WORK/program.log" 2>&1 &
+  PIDS+=($!)
+  wait_for 30 bash -c "DISPLAY=:$DISPLAY_NUM xdotool search --name '^Addrova : .*127\.0\.0\.1' >/dev/null" &&
+    sleep 0.5 && wid=$(on_display xdotool search --name '^Addrova : .*127\.0\.0\.1' | head -1) ||
+    { fail "no main window with the address at $dpi DPI"; continue; }
+  eval "$(on_display xdotool getwindowgeometry --shell "$wid")"
+  echo "at $dpi DPI: main window ${WIDTH}x$HEIGHT at ($X, $Y) on a ${sw}x$sh screen"
+  ((X >= 0 && Y >= 0 && X + WIDTH == sw && Y + HEIGHT == sh)) || fail "not at the bottom right at $dpi DPI"
+  ((WIDTH >= 402 * dpi / 96)) || fail "the main window is not scaled at $dpi DPI"
+  shots "$wid" "$dpi" "-${dpi}dpi"
+done
+((FAILURES == 0))

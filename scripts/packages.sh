@@ -4,7 +4,7 @@ BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libcurl4-openssl-d
 RUN_PACKAGES=(xvfb xauth xclip xdotool x11-apps imagemagick fonts-noto-cjk)
 TEST_PACKAGES=(libgtest-dev googletest iproute2 desktop-file-utils procps
                x11-utils x11-xserver-utils fonts-ipafont-gothic
-               g++-mingw-w64-x86-64-posix wine wine64 fonts-wine locales python3
+               g++-mingw-w64-x86-64-posix wine wine64 fonts-wine locales
                clang libclang-rt-14-dev)
 
 # Installs the named packages when running as root; otherwise says what is missing.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/percent_encode.h"
 
 namespace contract {
 
@@ -43,27 +44,9 @@ inline std::string unique() {
          std::to_string(++counter);
 }
 
-// Every byte except unreserved characters and '/' as %XX.
-inline std::string percent_encode(const std::string& s) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~' || c == '/') {
-      out += ch;
-    } else {
-      out += '%';
-      out += digits[c >> 4];
-      out += digits[c & 15];
-    }
-  }
-  return out;
-}
-
 // The server's path for a 200 answer whose body is exactly `bytes`.
 inline std::string body_path(const std::string& bytes) {
-  return "/body/" + percent_encode(bytes);
+  return "/body/" + test::percent_encode(bytes);
 }
 
 // A file in the temporary folder, with a name of its own, removed when the test ends.

@@ -112,7 +112,7 @@ TEST_F(ContractDownload, FiveRedirectsAreFollowedButNotSix) {
   // An absolute Location naming the same server is followed too.
   const std::string absolute = "192.0.2.57\r\n" + unique();
   ASSERT_TRUE(platform::download_to_file(
-      url("/location/" + contract::percent_encode(url(body_path(absolute)))), path()));
+      url("/location/" + test::percent_encode(url(body_path(absolute)))), path()));
   EXPECT_EQ(contract::read_all(path()), absolute);
 }
 
@@ -125,8 +125,8 @@ TEST_F(ContractDownload, RedirectToAnotherSchemeIsRefused) {
   for (char& c : file_url)
     if (c == '\\') c = '/';
   file_url = "file://" + std::string(file_url[0] == '/' ? "" : "/") + file_url;
-  expect_fails(url("/location/" + contract::percent_encode(file_url)));  // a new name each run
-  expect_fails(url("/location/" + contract::percent_encode("ftp://127.0.0.1/ip.txt?" + unique())));
+  expect_fails(url("/location/" + test::percent_encode(file_url)));  // a new name each run
+  expect_fails(url("/location/" + test::percent_encode("ftp://127.0.0.1/ip.txt?" + unique())));
 }
 
 }  // namespace

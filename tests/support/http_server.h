@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "percent_encode.h"
+
 namespace test {
 
 struct Request {
@@ -100,8 +102,6 @@ Handler route(std::map<std::string, Handler> by_target, Handler other);
 Handler by_path();
 // %XX sequences decoded; a '%' not followed by two hex digits stays as it is.
 std::string percent_decode(const std::string& s);
-// Every byte except unreserved characters and '/' as %XX.
-std::string percent_encode(const std::string& s);
 
 // Names for the command line: paths (by_path), echo, status500, status404, silent, stall, stream (1
 // GiB), garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close. False if unknown.

@@ -15,7 +15,7 @@ namespace {
 
 using wintest::echo_page;
 using wintest::fresh_url;
-using wintest::percent_encode;
+using test::percent_encode;
 using wintest::server_url;
 
 double seconds_since(std::chrono::steady_clock::time_point start) {

@@ -10,7 +10,7 @@ namespace {
 
 using wintest::echo_page;
 using wintest::fresh_url;
-using wintest::percent_encode;
+using test::percent_encode;
 using wintest::server_url;
 
 constexpr char kError[] = "取得エラー";

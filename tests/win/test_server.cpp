@@ -28,20 +28,6 @@ std::string fresh_url(const std::string& path) {
   return server_url(path + token);
 }
 
-std::string percent_encode(const std::string& bytes) {
-  std::string out;
-  for (const unsigned char c : bytes) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    }
-  }
-  return out;
-}
-
 int requests_for(const std::string& url) {
   const char* log = std::getenv("ADDROVA_TEST_SERVER_LOG");
   if (!log) {

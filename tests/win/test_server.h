@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "support/percent_encode.h"
+
 namespace wintest {
 
 // http://127.0.0.1:PORT<path>; a test failure when no server was given.
@@ -12,8 +14,6 @@ std::string server_url(const std::string& path);
 // server_url(path + a token new in every call, also across runs), for the paths that
 // ignore what follows them: the system may answer a URL it has seen from its cache.
 std::string fresh_url(const std::string& path);
-// Every byte outside A-Z a-z 0-9 - . _ ~ as %XX, for /body/ and /location/.
-std::string percent_encode(const std::string& bytes);
 // How many GET requests for this URL's target the server has logged.
 int requests_for(const std::string& url);
 // A URL on a loopback port where nothing listens: connections are refused.

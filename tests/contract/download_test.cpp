@@ -84,9 +84,10 @@ TEST_F(ContractDownload, BodyThatStallsFailsWithinTheLimits) {
 // of the body; either way the file never holds more than the cap.
 TEST_F(ContractDownload, BodyPastTheSizeCapNeverExceedsItInTheFile) {
   limits(5000, 10000, 4096);
-  std::string fits = unique() + "\r\n";
-  fits.resize(4096, 'y');
-  const auto cut_or_failed = [&](const std::string& from, const std::string& start) {
+  // Streamed bodies keep the URLs short: the system may refuse to cache a very long one.
+  // Each starts with the echo page's line.
+  const std::string start = "<html>";
+  const auto cut_or_failed = [&](const std::string& from) {
     const bool ok = platform::download_to_file(from, path());
     const std::string got = contract::read_all(path());
     if (ok) {
@@ -97,10 +98,12 @@ TEST_F(ContractDownload, BodyPastTheSizeCapNeverExceedsItInTheFile) {
     }
     platform::save_text_line(path(), "older");
   };
-  cut_or_failed(url("/stream/100000/" + unique()), "");
-  cut_or_failed(url(body_path(fits + "y")), fits);
-  ASSERT_TRUE(platform::download_to_file(url(body_path(fits)), path()));
-  EXPECT_EQ(contract::read_all(path()), fits);
+  cut_or_failed(url("/stream/100000/" + unique()));
+  cut_or_failed(url("/stream/4097/" + unique()));
+  ASSERT_TRUE(platform::download_to_file(url("/stream/4096/" + unique()), path()));
+  const std::string got = contract::read_all(path());
+  EXPECT_EQ(got.size(), 4096u);
+  EXPECT_EQ(got.substr(0, start.size()), start);
 }
 
 TEST_F(ContractDownload, FiveRedirectsAreFollowedButNotSix) {

@@ -13,9 +13,9 @@
 
 namespace {
 
+using test::percent_encode;
 using wintest::echo_page;
 using wintest::fresh_url;
-using test::percent_encode;
 using wintest::server_url;
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -53,7 +53,8 @@ class Downloads : public testing::Test {
   // Headers announcing more than the start of the echo page that follows, then silence.
   static std::string stall() { return fresh_url("/stall/"); }
   static std::string big() { return fresh_url("/stream/102400/"); }  // 100 KiB
-  static std::string fits() { return server_url("/body/" + std::string(4096, 'y')); }
+  // Streamed, so that the URL stays short: Wine's cache refuses a very long one.
+  static std::string fits() { return fresh_url("/stream/4096/"); }
   // N redirects, each to the next, then the echo page showing 192.0.2.55.
   static std::string hops(int n) {
     return fresh_url("/redirect/" + std::to_string(n) + "/echo/192.0.2.55/");
@@ -91,7 +92,9 @@ TEST_F(Downloads, BodyBeyondTheSizeLimitFailsAndKeepsTheOlderFile) {
   EXPECT_FALSE(platform::download_to_file(big(), path_));
   EXPECT_EQ(read_all(path_), "older\r\n");
   ASSERT_TRUE(platform::download_to_file(fits(), path_));
-  EXPECT_EQ(read_all(path_), std::string(4096, 'y'));
+  const std::string got = read_all(path_);
+  EXPECT_EQ(got.size(), 4096u);
+  EXPECT_EQ(got.substr(0, 6), "<html>");
 }
 
 TEST_F(Downloads, NoPartFilesAreLeftBeside) {

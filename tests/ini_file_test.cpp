@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "file_size_limit.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -83,15 +82,10 @@ TEST_F(IniFileTest, FailedWritesThrowAndLeaveOldFileAlone) {
   expect_refused(path_, "1\r\n[SETTING]\r\nX=1");
 
   // A file size limit makes writing the temporary file fail half-way.
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  expect_refused(path_, std::string(10000, 'v'));
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, saved_handler);
+  {
+    const test::FileSizeLimit limit(4096);
+    expect_refused(path_, std::string(10000, 'v'));
+  }
   EXPECT_EQ(contents(), old);
 
   // Beyond 16 MiB the file reads as cut there, and rewriting it would lose the rest.

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -14,7 +13,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "file_size_limit.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -205,15 +204,11 @@ TEST_F(SaveFile, SymbolicLinksAreFollowedAndStayLinks) {
 TEST_F(SaveFile, FailuresLeaveTheOldFileAndNoTemporaryFile) {
   write_bytes(path_, "192.0.2.1\r\n");
   // A file size limit makes writing the new content fail half-way.
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto saved_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const std::string message = refusal(path_, std::string(10000, '1'));
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, saved_handler);
+  std::string message;
+  {
+    const test::FileSizeLimit limit(4096);
+    message = refusal(path_, std::string(10000, '1'));
+  }
   EXPECT_EQ(message.rfind("ファイル \"" + path_.string() + "\" に書き込めません。", 0), 0u)
       << message;
   EXPECT_EQ(read_bytes(path_), "192.0.2.1\r\n");

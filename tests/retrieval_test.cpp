@@ -259,6 +259,33 @@ TEST(RetrievalTempDirectory, TheFallbackIsMadeOnceForAllCallers) {
   expect_private_and_ours(next);
 }
 
+// A run that cannot use the usual folder takes the fallback an earlier run left, so that a
+// script running every minute leaves one folder; only one that is provably ours, though.
+TEST(RetrievalTempDirectory, AnEarlierRunsFallbackIsTakenOnlyWhenItIsOurs) {
+  TempRoot root;
+  fs::create_directory(root.usual());
+  ASSERT_EQ(chown(root.usual().c_str(), kOtherUser, kOtherUser), 0);
+  const fs::path top = root.usual().parent_path();
+  const std::string stem = root.usual().string() + "-";
+  ASSERT_EQ(mkdir((stem + "others").c_str(), 0700), 0);
+  ASSERT_EQ(chown((stem + "others").c_str(), kOtherUser, kOtherUser), 0);
+  ASSERT_EQ(mkdir((stem + "opened").c_str(), 0777), 0);
+  ASSERT_EQ(chmod((stem + "opened").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir((top / "own").c_str(), 0700), 0);
+  fs::create_directory_symlink(top / "own", stem + "linked");
+  write_bytes(stem + "a_file", "");
+
+  const std::string made = platform::temp_directory();
+  for (const char* passed : {"others", "opened", "linked", "a_file"})
+    EXPECT_NE(made, stem + passed + "/");
+  expect_private_and_ours(made);
+
+  fs::remove_all(made);
+  ASSERT_EQ(mkdir((stem + "earlie").c_str(), 0700), 0);
+  EXPECT_EQ(platform::temp_directory(), stem + "earlie/");
+  EXPECT_EQ(root.fallbacks().size(), 5u);
+}
+
 // ---- fallback from A to B ----------------------------------------------------------------
 
 TEST_F(Retrieval, AnswerOfAIsTakenAndBIsNotAsked) {

@@ -209,6 +209,13 @@ void open_url(Window& owner, const std::string& url);
 std::string temp_directory();
 bool file_exists(const std::string& path);
 bool delete_file(const std::string& path);
+// Makes a new, empty file in the directory `dir` (ending in a separator), its name `stem`
+// followed by characters chosen so that no other caller, in this process or another, is
+// given the same file; the file's path, or empty when none can be made.
+std::string create_unique_file(const std::string& dir, const std::string& stem);
+// Puts the file at `from` in the place of `to` in one step: whatever stood at `to`, a
+// symbolic link included, is replaced, never written through. False when it cannot.
+bool move_file(const std::string& from, const std::string& to);
 // Up to max_bytes from the start of the file; false when it cannot be opened.
 bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::string& out);
 // Makes the file hold the text and a CR LF, in the platform's 8-bit text encoding. It never

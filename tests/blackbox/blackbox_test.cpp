@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "blackbox_config.h"
@@ -195,6 +196,30 @@ TEST_F(BlackBox, TerminalModePrintsTheAddressAndTouchesNothingElse) {
   EXPECT_FALSE(fs::exists(saved)) << "--print wrote the save file";
   EXPECT_EQ(read_file(ini), settings) << "the settings file changed";
   EXPECT_FALSE(fs::exists(home / ".config" / "addrova"));
+}
+
+// Two copies at once, a script's and another's, each answered with an address of its own:
+// the server numbers its answers and sends them on the clock's next 300 ms, so that the
+// two replies arrive together. Each copy prints the answer to its own request, never the other's.
+TEST_F(BlackBox, TwoCopiesAtOnceEachPrintTheirOwnAnswer) {
+  serve({"--mode", "counting", "--delay", "300"});
+  const std::vector<std::string> env = {"ASAN_OPTIONS=detect_leaks=0", "DISPLAY"};
+  std::set<std::string> printed;
+  constexpr int kPairs = 6;
+  for (int pair = 0; pair < kPairs; ++pair) {
+    Process copies[2];
+    for (int i = 0; i < 2; ++i)
+      copies[i].start({ADDROVA_PROGRAM, "--print"}, work_ / ("copy" + std::to_string(i)), env);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(copies[i].wait_exit(30s), 0);
+      const std::string got = trimmed(read_file(work_ / ("copy" + std::to_string(i))));
+      EXPECT_TRUE(got.starts_with("10.0.0.")) << got;
+      printed.insert(got);
+    }
+  }
+  // The server gave every request a different address: each shows up once.
+  EXPECT_EQ(printed.size(), 2u * kPairs);
+  EXPECT_EQ(requests_for(kTargetA), 2u * kPairs);
 }
 
 // Installed as a package and run by an ordinary user (uid 65534) who cannot write to the

@@ -101,6 +101,27 @@ TEST(ContractTempDirectory, EndsInASeparatorExistsAndIsWritable) {
   EXPECT_FALSE(platform::file_exists(probe));
 }
 
+// Every lookup downloads into a file of its own and then moves it into the shared place.
+TEST(ContractTempDirectory, UniqueFilesAreNewAndEmptyAndMoveReplacesInOneStep) {
+  const std::string dir = platform::temp_directory();
+  const std::string first = platform::create_unique_file(dir, "my_ip");
+  const std::string second = platform::create_unique_file(dir, "my_ip");
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first.substr(0, dir.size()), dir);
+  EXPECT_EQ(read_all(first), "");
+  EXPECT_EQ(platform::create_unique_file(dir + "no_such_folder_addrova" + dir.back(), "my_ip"), "");
+
+  platform::save_text_line(first, "first");
+  EXPECT_TRUE(platform::move_file(first, second));
+  EXPECT_FALSE(platform::file_exists(first));
+  EXPECT_EQ(read_all(second), "first\r\n");
+  EXPECT_FALSE(platform::move_file(first, second)) << "nothing left to move";
+  EXPECT_EQ(read_all(second), "first\r\n");
+  EXPECT_TRUE(platform::delete_file(second));
+}
+
 // ---- the profile file ----------------------------------------------------------------
 
 TEST(ContractIniFile, RoundTripWithNamesInAnyCase) {

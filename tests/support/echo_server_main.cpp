@@ -1,20 +1,23 @@
 // echo_server: the test HTTP server as a program, for scripts and the benchmark.
 //
 //   echo_server [--port N] [--bind ADDR] [--mode MODE] [--route TARGET=MODE]...
-//               [--ready-file PATH] [--log PATH]
+//               [--delay MS] [--ready-file PATH] [--log PATH]
 //
 // Serves until SIGTERM or SIGINT. Without --mode every request is answered by its path
 // (test::by_path, the grammar in http_server.h), so one server serves every test. MODE is
 // one of the names handler_by_name knows (paths, echo, status500, status404, silent, stall,
 // stream, garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close) or "refuse"
 // (bound but not listening) or "blackhole" (connects hang). --route gives one request
-// target its own mode; the rest get --mode. Once
-// listening, the port number is written to the ready file (created under another name,
-// then renamed, so a reader never sees it half written). --log appends one line per request:
+// target its own mode; the rest get --mode. --delay holds every answer back until the
+// clock's next multiple of MS milliseconds, so that clients asking within one such span
+// are answered at the same moment. Once listening, the port number is written to the
+// ready file (created under another name, then renamed, so a reader never sees it half
+// written). --log appends one line per request:
 // "<seconds since the epoch, with microseconds> <method> <target> <client address>".
 #include <signal.h>
 #include <sys/time.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +32,7 @@ namespace {
 int usage(const char* why) {
   std::fprintf(stderr,
                "echo_server: %s\nusage: echo_server [--port N] [--bind ADDR] [--mode MODE] "
-               "[--route TARGET=MODE]... [--ready-file PATH] [--log PATH]\n",
+               "[--route TARGET=MODE]... [--delay MS] [--ready-file PATH] [--log PATH]\n",
                why);
   return 2;
 }
@@ -50,6 +53,7 @@ int main(int argc, char** argv) {
   std::string mode = "paths";
   std::string ready_file, log_path;
   std::map<std::string, std::string> routes;
+  long delay_ms = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) return usage(("missing value after " + arg).c_str());
@@ -67,6 +71,10 @@ int main(int argc, char** argv) {
       const std::size_t eq = value.find('=');
       if (eq == std::string::npos) return usage("--route needs TARGET=MODE");
       routes[value.substr(0, eq)] = value.substr(eq + 1);
+    } else if (arg == "--delay") {
+      char* end = nullptr;
+      delay_ms = std::strtol(value.c_str(), &end, 10);
+      if (*end != '\0' || delay_ms < 0 || delay_ms > 60000) return usage("bad delay");
     } else if (arg == "--ready-file") {
       ready_file = value;
     } else if (arg == "--log") {
@@ -90,6 +98,16 @@ int main(int argc, char** argv) {
       if (!test::handler_by_name(name, by_target[target]))
         return usage(("unknown mode " + name).c_str());
     handler = test::route(std::move(by_target), handler ? handler : test::echo());
+  }
+  if (delay_ms > 0) {
+    handler = [delay_ms, inner = handler ? handler : test::echo()](const test::Request& r) {
+      test::Reply reply = inner(r);
+      const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+      reply.delay = std::chrono::milliseconds(delay_ms - now % delay_ms);
+      return reply;
+    };
   }
   if (!log_path.empty()) {
     std::shared_ptr<FILE> log(std::fopen(log_path.c_str(), "a"), [](FILE* f) {

@@ -3,7 +3,8 @@
 # endpoint hosts and this machine's name to 127.0.0.1, where echo_server answers on port
 # 80; Addrova.ini beside it asks for the file output and a refresh every second.
 #   addrova_wine.sh STATE_DIR WIN_BUILD ECHO_SERVER HOST_A HOST_B [LOOKUPS]
-# Checks the saved file's bytes, the clipboard, the title and a second lookup; with
+# Checks the saved file's bytes, the clipboard, the title and a second lookup, and that
+# two copies at once each get their own answer; with
 # ADDROVA_SCREENSHOTS=DIR, pictures of the main window and the options dialog go there.
 # Then at each DPI in ADDROVA_WINE_DPIS (e.g. "120 144"): the window placed and scaled.
 # With LOOKUPS, a soak at interval 0: after the first and the last lookup the process's
@@ -97,6 +98,36 @@ shots() {
   [[ -n $did ]] && on_display xdotool mousemove 0 0 && sleep 0.3 && shot "$did" options "$3" || fail "no options dialog"
 }
 shots "$wid" 96 ""
+# Two more copies at once, each saving every lookup to a file of its own, against a server
+# that numbers its answers and sends them on the second, so that replies arrive together:
+# every address is one request's, and one that shows up in both files was read from the
+# other copy's download.
+two_copies() {
+  local i n line pids=() n1 n2 both
+  start_echo_server --mode counting --delay 1000 || { fail "echo_server did not restart"; return; }
+  for i in 1 2; do
+    mkdir "$WORK/copy$i" && cp "$build/Addrova.exe" "$WORK/copy$i/"
+    printf '[SETTING]\r\nTIMER=1\r\nTIMER_SEC=0\r\nFILESAVE=1\r\nFILEPATH=Z:%s\\copy%s.txt\r\n' \
+      "${WORK//\//\\}" "$i" >"$WORK/copy$i/Addrova.ini"
+    bg_in_ns bash -c 'cd "$1" && exec wine Addrova.exe' _ "$WORK/copy$i" >>"$WORK/program.log" 2>&1 &
+    pids+=($!)
+  done
+  PIDS+=("${pids[@]}")
+  for ((i = 0; i < 600; i++)); do  # some 15 s of samples
+    for n in 1 2; do
+      read -r line <"$WORK/copy$n.txt" 2>/dev/null && echo "${line%$'\r'}" >>"$WORK/seen$n"
+    done
+    sleep 0.02
+  done
+  kill "${pids[@]}" 2>/dev/null
+  n1=$(sort -u "$WORK/seen1" 2>/dev/null | grep -c .) n2=$(sort -u "$WORK/seen2" 2>/dev/null | grep -c .)
+  both=$(comm -12 <(sort -u "$WORK/seen1" 2>/dev/null) <(sort -u "$WORK/seen2" 2>/dev/null) | tr '\n' ' ')
+  echo "two copies at once: $n1 and $n2 addresses seen, ${both:-none} in both"
+  ((n1 >= 5 && n2 >= 5)) || fail "too few lookups of the two copies: $n1 and $n2"
+  [[ -z $both ]] || fail "both copies showed $both: one read the other's answer"
+  start_echo_server || fail "echo_server did not restart"
+}
+two_copies
 # Again on each scaled display of ADDROVA_WINE_DPIS, in a prefix made at that DPI: the main
 # window wholly on screen at the bottom right, at its scaled size.
 read -r sw sh < <(on_display xdotool getdisplaygeometry)

@@ -33,11 +33,40 @@ std::string system_temp_root() {
   return tmp && tmp[0] == '/' ? tmp : "/tmp";
 }
 
+// A folder that can only be ours: a directory, not a link, owned by us and closed to
+// everybody else. Nobody but us (and root) can make a directory that we own.
+bool ours_and_private(const std::string& dir) {
+  struct stat st;
+  return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+// A fallback folder an earlier run left under root, named prefix + six characters; empty
+// when there is none.
+std::string earlier_fallback(const std::string& root, const std::string& prefix) {
+  GDir* dir = g_dir_open(root.c_str(), 0, nullptr);
+  if (!dir) return {};
+  std::string found;
+  while (const char* name = g_dir_read_name(dir)) {
+    const std::string_view n(name);
+    if (n.size() != prefix.size() + 6 || !n.starts_with(prefix)) continue;
+    const std::string path = root + "/" + name;
+    if (ours_and_private(path)) {
+      found = path;
+      break;
+    }
+  }
+  g_dir_close(dir);
+  return found;
+}
+
 }  // namespace
 
 // The usual place is refused when another user made it first, or a link stands there, or
 // the runtime directory cannot be written. No other user can then lock us out: we take a
-// directory under a name nobody could know beforehand, made once and kept for the run.
+// directory under a name nobody could know beforehand, kept for the run. A later run
+// takes the one an earlier run made, so that runs once a minute leave one folder, not one
+// each.
 std::string temp_directory() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   const std::string uid = std::to_string(geteuid());
@@ -49,11 +78,11 @@ std::string temp_directory() {
   static std::mutex& lock = *new std::mutex;
   static std::string& fallback = *new std::string;
   std::lock_guard<std::mutex> hold(lock);
-  struct stat st;
-  if (fallback.empty() || lstat(fallback.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-      st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
-    std::string made = system_temp_root() + "/addrova-" + uid + "-XXXXXX";
-    fallback = mkdtemp(made.data()) ? made : "";
+  if (fallback.empty() || !ours_and_private(fallback)) {
+    const std::string prefix = "addrova-" + uid + "-";
+    fallback = earlier_fallback(system_temp_root(), prefix);
+    std::string made = system_temp_root() + "/" + prefix + "XXXXXX";
+    if (fallback.empty()) fallback = mkdtemp(made.data()) ? made : "";
   }
   return fallback.empty() ? "" : fallback + "/";
 }
@@ -65,6 +94,18 @@ bool file_exists(const std::string& path) {
 
 bool delete_file(const std::string& path) {
   return unlink(path.c_str()) == 0;
+}
+
+std::string create_unique_file(const std::string& dir, const std::string& stem) {
+  std::string path = dir + stem + ".XXXXXX";
+  const int fd = g_mkstemp_full(path.data(), O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return {};
+  close(fd);
+  return path;
+}
+
+bool move_file(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::string& out) {

@@ -19,6 +19,21 @@ bool delete_file(const std::string& path) {
   return DeleteFileW(win32::widen(path).c_str());
 }
 
+// The system numbers the name and creates the file only where none stood, so that two
+// callers never get the same one. It takes the stem's first three characters.
+std::string create_unique_file(const std::string& dir, const std::string& stem) {
+  wchar_t name[MAX_PATH];
+  if (!GetTempFileNameW(win32::widen(dir).c_str(), win32::widen(stem.substr(0, 3)).c_str(), 0,
+                        name))
+    return {};
+  return win32::narrow(name);
+}
+
+bool move_file(const std::string& from, const std::string& to) {
+  return MoveFileExW(win32::widen(from).c_str(), win32::widen(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING);
+}
+
 bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::string& out) {
   const HANDLE file = CreateFileW(win32::widen(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -191,6 +191,41 @@ TEST_F(Gui, TwoWorkersAtOnceAfterTheBoxWasClearedByHand) {
   EXPECT_EQ(platform::clipboard_text(), text);
 }
 
+// A lookup the refresh timer starts keeps what the user copied meanwhile unless it found
+// another address, and never copies its error text; a press of the button always copies.
+TEST_F(Gui, AutomaticLookupsKeepTheUsersClipboardUntilTheAddressChanges) {
+  const auto automatic = [&] {
+    main_->tmExecTag = 0;
+    main_->tmExecTimer();
+    EXPECT_TRUE(pump_until([&] { return main_->edtIP.text() != shared::kBusyText; }));
+    pump_for(20);
+    return main_->edtIP.text();
+  };
+  test::HttpServer refused(test::echo(), {"127.0.0.1", 0, test::HttpServer::Listen::Refuse});
+  EXPECT_EQ(lookup(), "127.0.0.1");
+  platform::clipboard_set_text("user text");
+  EXPECT_EQ(automatic(), "127.0.0.1");
+  EXPECT_EQ(platform::clipboard_text(), "user text") << "the same address again";
+
+  server_->set_handler(test::fixed(200, test::echo_page("198.51.100.7")));
+  EXPECT_EQ(automatic(), "198.51.100.7");
+  EXPECT_EQ(platform::clipboard_text(), "198.51.100.7") << "a new address";
+
+  platform::clipboard_set_text("user text");
+  point_at(refused.url("/a"), refused.url("/b"));
+  EXPECT_EQ(automatic(), shared::kErrorText);
+  EXPECT_EQ(platform::clipboard_text(), "user text") << "an error";
+  point_at(server_->url("/a"), server_->url("/b"));
+  EXPECT_EQ(automatic(), "198.51.100.7");
+  EXPECT_EQ(platform::clipboard_text(), "user text") << "back after an error, unchanged";
+
+  EXPECT_EQ(lookup(), "198.51.100.7");
+  EXPECT_EQ(platform::clipboard_text(), "198.51.100.7") << "a press of the button";
+  point_at(refused.url("/a"), refused.url("/b"));
+  EXPECT_EQ(lookup(), shared::kErrorText);
+  EXPECT_EQ(platform::clipboard_text(), shared::kErrorText) << "a press of the button";
+}
+
 // Counts the requests made over a number of timer ticks.
 std::vector<int> request_ticks(TMainForm& form, int ticks) {
   std::vector<int> at;

@@ -4,8 +4,8 @@
 #include "Unit1/Unit1.h"
 #include "Unit1/retrieval.h"
 
-void TGetIPThread::Start(TMainForm& form) {
-  auto* worker = new TGetIPThread(form);
+void TGetIPThread::Start(TMainForm& form, bool automatic) {
+  auto* worker = new TGetIPThread(form, automatic);
   std::thread([worker] {
     worker->Execute();
     delete worker;
@@ -28,14 +28,15 @@ void TGetIPThread::Execute() {
     // address needs neither, so the lookup goes on and the busy text is always replaced.
   }
   const std::string text = unit1::RetrievePublicAddress();
-  platform::post_to_ui([&form, text] {
+  platform::post_to_ui([&form, text, automatic = automatic_] {
     form.edtIP.set_text(text);
+    const bool copy = form.LookupDone(text, automatic);
     try {
       // The result of this lookup, never a later reading of the box: another request
       // may already have put the busy text back.
       const std::string path = TFormOption::SavePath();
       if (TFormOption::SaveToFile() && !path.empty()) platform::save_text_line(path, text);
-      platform::clipboard_set_text(text);
+      if (copy) platform::clipboard_set_text(text);
     } catch (const std::exception& e) {
       ShowLookupMessage(e.what());
     }

@@ -1,6 +1,7 @@
 #include "Unit1/Unit1.h"
 
 #include "Option/Option.h"
+#include "logic/address_watch.h"
 #include "logic/texts.h"
 #include "settings/settings.h"
 
@@ -44,7 +45,13 @@ void TMainForm::Button1Click() {
   if (FormOption && FormOption->Window().visible()) return;
   if (edtIP.text() == shared::kBusyText) return;
   edtIP.set_text(shared::kBusyText);
-  TGetIPThread::Start(*this);
+  TGetIPThread::Start(*this, automatic_request_);
+}
+
+bool TMainForm::LookupDone(const std::string& text, bool automatic) {
+  const bool copy = shared::copies_to_clipboard(text, last_address_, automatic);
+  if (text != shared::kErrorText) last_address_ = text;
+  return copy;
 }
 
 void TMainForm::tmExecTimer() {
@@ -52,7 +59,10 @@ void TMainForm::tmExecTimer() {
     --tmExecTag;
     return;
   }
+  // The same request as a press of the button, marked as the timer's.
+  automatic_request_ = true;
   Button1.click();
+  automatic_request_ = false;
   tmExecTag = TFormOption::LiveInterval();
 }
 

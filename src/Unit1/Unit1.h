@@ -21,6 +21,8 @@ class TMainForm {
   void DisarmTimer();
   // Offered to the lookup worker, on the UI thread.
   void SetCaption(const std::string& title) { window_.set_title(title); }
+  // Takes a lookup's result; true when it goes to the clipboard.
+  bool LookupDone(const std::string& text, bool automatic);
 
   // The refresh timer's countdown of ticks left before the next automatic request.
   long long tmExecTag = 0;
@@ -35,19 +37,25 @@ class TMainForm {
 
  private:
   void FirstIdle();
+  // Set while the refresh timer presses the button.
+  bool automatic_request_ = false;
+  // The address the last successful lookup of this run found.
+  std::string last_address_;
 };
 
 // One lookup on its own thread. It frees itself when done; nobody waits for it.
 class TGetIPThread {
  public:
-  static void Start(TMainForm& form);
+  // `automatic` for a lookup the refresh timer started.
+  static void Start(TMainForm& form, bool automatic);
 
  private:
-  explicit TGetIPThread(TMainForm& form) : form_(form) {}
+  TGetIPThread(TMainForm& form, bool automatic) : form_(form), automatic_(automatic) {}
   void Execute();
   // Shows a lookup's failure unless the box of an earlier one is still open.
   static void ShowLookupMessage(const std::string& text);
   TMainForm& form_;
+  const bool automatic_;
 };
 
 extern TMainForm* MainForm;

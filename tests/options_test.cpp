@@ -312,6 +312,40 @@ TEST_F(Options, PathBoxLimitsTypingButKeepsLongerStoredPaths) {
   EXPECT_EQ(options_->edtFileName.text(), stored);
 }
 
+// A file name is bytes: one that is not UTF-8, or longer than any box would take, is read,
+// saved to and written back exactly as stored, whatever the box shows.
+TEST_F(Options, StoredSavePathsSurviveReadingAndApplyByteForByte) {
+  fs::path deep = dir_;
+  for (int i = 0; i < 12; ++i) deep /= std::string(250, static_cast<char>('a' + i));
+  fs::create_directories(deep);
+  const std::string latin1 = (dir_ / "caf\xe9.txt").string(),
+                    long_path = (deep / "ip.txt").string();
+  ASSERT_GT(long_path.size(), 3000u);
+  for (const std::string& path : {latin1, long_path}) {
+    const std::string stored = "[SETTING]\r\nFILEPATH=" + path + "\r\nFILESAVE=1\r\n";
+    write_ini(stored);
+    main_->FormShow();
+    EXPECT_EQ(options_->edtFileName.text(), path);
+    EXPECT_EQ(lookup(), "127.0.0.1");
+    EXPECT_EQ(read_bytes(path), "127.0.0.1\r\n");
+    options_->sButton1Click();
+    EXPECT_EQ(read_bytes(ini_), stored + "TIMER_SEC=5\r\nTIMER=0\r\n");
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(deep), {}), 1);
+
+  // The box shows the bytes it cannot hold replaced; once edited, its text is the path.
+  BoxCatcher boxes;
+  options_->edtFileName.set_text((dir_ / "gone" / "caf\xe9.txt").string());
+  GtkWidget* e = options_->edtFileName.impl().entry;
+  const std::string shown = (dir_ / "gone" / "caf\uFFFD.txt").string();
+  EXPECT_EQ(gtk_entry_get_text(GTK_ENTRY(e)), shown);
+  EXPECT_EQ(lookup(), "127.0.0.1");
+  ASSERT_TRUE(pump_until([&] { return !boxes.texts.empty(); }));
+  EXPECT_EQ(boxes.texts[0].rfind("ファイル \"" + shown + "\" を作成できません。", 0), 0u);
+  type(e, "x");
+  EXPECT_EQ(options_->edtFileName.text(), shown + "x");
+}
+
 GtkWidget* browse_button(platform::FileNameEdit& edit) {
   GList* parts = gtk_container_get_children(GTK_CONTAINER(edit.impl().widget));
   GtkWidget* button = GTK_WIDGET(g_list_last(parts)->data);

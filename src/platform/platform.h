@@ -268,8 +268,9 @@ bool download_to_file(const std::string& url, const std::string& path);
 
 // ---- profile (ini) file ------------------------------------------------------------
 
-// One key at a time through the system's profile-file interface. A refused write throws
-// Error("<path> に書き込めません"). The destructor asks the system to flush its cache.
+// One key at a time through the system's profile-file interface. A value reads back whole,
+// however long. A refused write throws Error("<path> に書き込めません"). The destructor
+// asks the system to flush its cache.
 class IniFile {
  public:
   explicit IniFile(std::string path);

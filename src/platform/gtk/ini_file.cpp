@@ -1,6 +1,6 @@
 // Profile files on Linux: the Windows text format (logic/profile_format.h), read whole
 // on every call and replaced atomically on every write, so that a crash or a full disk
-// never leaves half a settings file behind.
+// never leaves half a settings file behind. Values are bytes, kept as they are.
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
@@ -18,10 +18,6 @@
 namespace platform {
 
 namespace {
-
-// A larger file is read as if it ended here, and is never rewritten: what lies beyond
-// would be lost.
-constexpr std::size_t kMaxFileBytes = std::size_t{16} * 1024 * 1024;
 
 class FileDescriptor {
  public:
@@ -55,8 +51,9 @@ bool load(const std::string& path, ExistingFile& file) {
   }
   if (::fstat(fd.get(), &file.info) != 0 || !S_ISREG(file.info.st_mode)) return false;
   file.present = true;
-  // One byte past the cap tells whether the file goes on.
-  const std::size_t want = kMaxFileBytes + 1;
+  // One byte past the cap tells whether the file goes on; a file that does is never
+  // rewritten, as what lies beyond would be lost.
+  const std::size_t want = profile::kMaxFileBytes + 1;
   file.text.reserve(std::min<std::size_t>(static_cast<std::size_t>(file.info.st_size), want));
   std::size_t have = 0;
   while (have < want) {
@@ -71,8 +68,8 @@ bool load(const std::string& path, ExistingFile& file) {
     have += static_cast<std::size_t>(n);
   }
   file.text.resize(have);
-  file.complete = have <= kMaxFileBytes;
-  if (!file.complete) file.text.resize(kMaxFileBytes);
+  file.complete = have <= profile::kMaxFileBytes;
+  if (!file.complete) file.text.resize(profile::kMaxFileBytes);
   return true;
 }
 

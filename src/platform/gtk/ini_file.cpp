@@ -93,21 +93,26 @@ std::string IniFile::read_string(const std::string& section, const std::string& 
 
 void IniFile::write_string(const std::string& section, const std::string& key,
                            const std::string& value) {
+  // A link, as dotfile managers keep, stays a link: the file it leads to is the one
+  // replaced, or created when the link dangles.
+  gtk::FinalTarget target;
+  if (gtk::follow_links(path_, target) != 0) refuse(path_);
+  const std::string& real = target.path;
   ExistingFile file;
-  if (!load(path_, file) || !file.complete) refuse(path_);
+  if (!load(real, file) || !file.complete) refuse(path_);
   // The rename would get past a file its owner made read-only; honour it as Windows does.
-  if (file.present && ::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0) refuse(path_);
+  if (file.present && ::faccessat(AT_FDCWD, real.c_str(), W_OK, AT_EACCESS) != 0) refuse(path_);
   const std::optional<std::string> text = profile::set(file.text, section, key, value);
   if (!text) refuse(path_);
   if (file.present && *text == file.text) return;  // unchanged: leave the file alone
   // Settings change seldom and only by the user's hand: worth waiting for the disk.
   const int mode = file.present ? static_cast<int>(file.info.st_mode & 0777) : 0644;
-  if (!g_file_set_contents_full(path_.c_str(), text->data(), static_cast<gssize>(text->size()),
+  if (!g_file_set_contents_full(real.c_str(), text->data(), static_cast<gssize>(text->size()),
                                 static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
                                                                    G_FILE_SET_CONTENTS_DURABLE),
                                 mode, nullptr))
     refuse(path_);
-  if (file.present) gtk::keep_attributes(path_, file.info);
+  if (file.present) gtk::keep_attributes(real, file.info);
 }
 
 }  // namespace platform

@@ -72,6 +72,35 @@ TEST_F(IniFileTest, WritesExactBytesAndKeepsForeignLines) {
   expect_alone();
 }
 
+// A settings file kept elsewhere and linked in, as dotfile managers do, is written where it
+// is, through a chain of links; a link that leads nowhere yet makes the file it names.
+TEST_F(IniFileTest, LinksLeadToTheFileThatIsWritten) {
+  const fs::path kept = dir_ / "dotfiles" / "Addrova.ini";
+  fs::create_directory(kept.parent_path());
+  std::ofstream(kept, std::ios::binary) << "[SETTING]\r\nTIMER=0\r\n";
+  ASSERT_EQ(chown(kept.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(kept.c_str(), 0640), 0);
+  fs::create_symlink("dotfiles/Addrova.ini", dir_ / "middle");
+  fs::create_symlink(dir_ / "middle", path_);
+
+  platform::IniFile(path_).write_string("SETTING", "TIMER", "1");
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "middle"));
+  std::ifstream in(kept, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[SETTING]\r\nTIMER=1\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat(kept.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(platform::IniFile(path_).read_integer("SETTING", "TIMER", 5), 1);
+
+  fs::remove(kept);
+  platform::IniFile(path_).write_string("SETTING", "FILEPATH", "x");
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_EQ(contents(), "[SETTING]\r\nFILEPATH=x\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(kept.parent_path()), {}), 1);
+}
+
 // Root ignores permission bits, so the failures are made in ways that stop root too.
 TEST_F(IniFileTest, FailedWritesThrowAndLeaveOldFileAlone) {
   const std::string old = "[SETTING]\r\nTIMER=0\r\n";

@@ -1,6 +1,7 @@
 // The options dialog, the settings file and the start-up entry, driven through the
 // dialog's handlers and controls.
 #include <fcntl.h>
+#include <gio/gdesktopappinfo.h>
 
 #include "Unit1/endpoints.h"
 #include "gui_fixture.h"
@@ -312,6 +313,40 @@ TEST_F(Options, PathBoxLimitsTypingButKeepsLongerStoredPaths) {
   EXPECT_EQ(options_->edtFileName.text(), stored);
 }
 
+// A file name is bytes: one that is not UTF-8, or longer than any box would take, is read,
+// saved to and written back exactly as stored, whatever the box shows.
+TEST_F(Options, StoredSavePathsSurviveReadingAndApplyByteForByte) {
+  fs::path deep = dir_;
+  for (int i = 0; i < 12; ++i) deep /= std::string(250, static_cast<char>('a' + i));
+  fs::create_directories(deep);
+  const std::string latin1 = (dir_ / "caf\xe9.txt").string(),
+                    long_path = (deep / "ip.txt").string();
+  ASSERT_GT(long_path.size(), 3000u);
+  for (const std::string& path : {latin1, long_path}) {
+    const std::string stored = "[SETTING]\r\nFILEPATH=" + path + "\r\nFILESAVE=1\r\n";
+    write_ini(stored);
+    main_->FormShow();
+    EXPECT_EQ(options_->edtFileName.text(), path);
+    EXPECT_EQ(lookup(), "127.0.0.1");
+    EXPECT_EQ(read_bytes(path), "127.0.0.1\r\n");
+    options_->sButton1Click();
+    EXPECT_EQ(read_bytes(ini_), stored + "TIMER_SEC=5\r\nTIMER=0\r\n");
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(deep), {}), 1);
+
+  // The box shows the bytes it cannot hold replaced; once edited, its text is the path.
+  BoxCatcher boxes;
+  options_->edtFileName.set_text((dir_ / "gone" / "caf\xe9.txt").string());
+  GtkWidget* e = options_->edtFileName.impl().entry;
+  const std::string shown = (dir_ / "gone" / "caf\uFFFD.txt").string();
+  EXPECT_EQ(gtk_entry_get_text(GTK_ENTRY(e)), shown);
+  EXPECT_EQ(lookup(), "127.0.0.1");
+  ASSERT_TRUE(pump_until([&] { return !boxes.texts.empty(); }));
+  EXPECT_EQ(boxes.texts[0].rfind("ファイル \"" + shown + "\" を作成できません。", 0), 0u);
+  type(e, "x");
+  EXPECT_EQ(options_->edtFileName.text(), shown + "x");
+}
+
 GtkWidget* browse_button(platform::FileNameEdit& edit) {
   GList* parts = gtk_container_get_children(GTK_CONTAINER(edit.impl().widget));
   GtkWidget* button = GTK_WIDGET(g_list_last(parts)->data);
@@ -565,14 +600,25 @@ TEST(DesktopEntry, ExecQuotesWhatTheShellWouldSplit) {
   EXPECT_EQ(desktop_exec_value("/opt/back\\slash"), "\"/opt/back\\\\\\\\slash\"");
 }
 
+// A program file, executable, with the given text.
+fs::path program_file(const fs::path& path, const std::string& text = "x") {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path) << text;
+  fs::permissions(path, fs::perms::owner_all);
+  return path;
+}
+
 TEST(ShellLink, RefusesProgramPathsAnEntryCannotCarry) {
   char tmpl[] = "/tmp/addrova-link-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const fs::path dir = tmpl;
-  const fs::path good = dir / "Addrova", bad = dir / "Addrova\xff";
-  std::ofstream(good) << "x";
-  std::ofstream(bad) << "x";
-  for (const fs::path& target : {bad, dir / "gone", dir}) {
+  const fs::path good = program_file(dir / "Addrova");
+  // Not UTF-8; control characters, which no entry may hold; a "%", which GLib looks for as
+  // written before "%%" stands for it; a file that is gone; a folder.
+  for (const fs::path& target :
+       {program_file(dir / "Addrova\xff"), program_file(dir / "a\x01" / "Addrova"),
+        program_file(dir / "Addrova\x7f"), program_file(dir / "100%done" / "Addrova"), dir / "gone",
+        dir}) {
     SCOPED_TRACE(target.string());
     platform::ShellLink link;
     ASSERT_TRUE(link.create());
@@ -586,6 +632,28 @@ TEST(ShellLink, RefusesProgramPathsAnEntryCannotCarry) {
   EXPECT_TRUE(link.save(dir / "entry.desktop"));
   EXPECT_NE(read_bytes(dir / "entry.desktop").find("Exec=" + good.string() + "\n"),
             std::string::npos);
+  fs::remove_all(dir);
+}
+
+// Launched as the desktop does it, the entry runs the very file, whatever the shell or the
+// entry's escapes would make of its path.
+TEST(ShellLink, TheEntryStartsExactlyTheProgram) {
+  char tmpl[] = "/tmp/addrova-link-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const fs::path dir = tmpl, ran = dir / "ran", entry = dir / "entry.desktop";
+  const fs::path program = program_file(dir / "my apps\t\"$HOME\" `x` 'q' a\\b;*" / "Addrova",
+                                        "#!/bin/sh\nprintf %s \"$0\" > '" + ran.string() + "'\n");
+  platform::ShellLink link;
+  ASSERT_TRUE(link.create());
+  ASSERT_TRUE(link.set_path(program));
+  ASSERT_TRUE(link.save(entry));
+  EXPECT_EQ(system(("desktop-file-validate '" + entry.string() + "'").c_str()), 0);
+  GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(entry.c_str());
+  ASSERT_NE(info, nullptr);
+  EXPECT_TRUE(g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, nullptr));
+  g_object_unref(info);
+  EXPECT_TRUE(pump_until([&] { return fs::exists(ran) && fs::file_size(ran) > 0; }));
+  EXPECT_EQ(read_bytes(ran), program.string());
   fs::remove_all(dir);
 }
 

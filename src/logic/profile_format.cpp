@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "logic/utf8.h"
-
 namespace platform::profile {
 
 namespace {
@@ -105,8 +103,7 @@ bool quoted(std::string_view v) {
 
 std::string value_as_read(std::string_view v) {
   if (quoted(v)) v = v.substr(1, v.size() - 2);
-  v = v.substr(0, v.find('\0'));
-  return shared::utf8_prefix(v, kMaxValueChars);
+  return std::string(v.substr(0, v.find('\0')));
 }
 
 // The value as it is stored so that reading gives it back unchanged.

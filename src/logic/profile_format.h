@@ -15,12 +15,14 @@
 
 namespace platform::profile {
 
-// Longest value read, in characters, as a 2048-character buffer with its terminator holds.
-constexpr std::size_t kMaxValueChars = 2047;
+// Longest profile file the back ends read; a larger one is read as if it ended here. No
+// value can be longer.
+constexpr std::size_t kMaxFileBytes = std::size_t{16} * 1024 * 1024;
 
 // The key's value: trimmed, one pair of surrounding double quotes removed, cut at the first
-// NUL and at kMaxValueChars, malformed UTF-8 replaced by U+FFFD. Nothing when the section
-// or the key is missing.
+// NUL. Its bytes are otherwise given back as they stand, however long and whether or not
+// they are UTF-8: a stored path must lead to the same file. Nothing when the section or
+// the key is missing.
 std::optional<std::string> get(std::string_view text, std::string_view section,
                                std::string_view key);
 

@@ -1,6 +1,9 @@
 // The thin layer over the operating system. The program is written against this header
 // alone; one back end per platform implements it (platform/gtk, platform/win32).
-// Text crossing this interface is UTF-8.
+// Text crossing this interface is UTF-8, but for paths on Linux: a file name there is any
+// bytes but NUL, so a path (and what carries one: a FileNameEdit's text, a profile value,
+// an Error's message) passes through byte for byte, UTF-8 or not, and reaches the file
+// system as it is. Only what is shown on screen has such bytes replaced, for display.
 #pragma once
 
 #include <functional>
@@ -125,6 +128,8 @@ class SpinEdit : public Control {
 };
 
 // Edit box with a browse button opening the Save dialog. `filter` is "Name|pattern|…".
+// text() gives back what set_text or the dialog put there, unchanged, until the user edits
+// the box; from then on it is what the box shows.
 class FileNameEdit : public Control {
  public:
   FileNameEdit(Window& parent, Geometry g, int max_length, const std::string& filter,
@@ -270,8 +275,9 @@ bool download_to_file(const std::string& url, const std::string& path);
 
 // ---- profile (ini) file ------------------------------------------------------------
 
-// One key at a time through the system's profile-file interface. A refused write throws
-// Error("<path> に書き込めません"). The destructor asks the system to flush its cache.
+// One key at a time through the system's profile-file interface. A value reads back whole,
+// however long. A refused write throws Error("<path> に書き込めません"). The destructor
+// asks the system to flush its cache.
 class IniFile {
  public:
   explicit IniFile(std::string path);

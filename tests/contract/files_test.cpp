@@ -36,16 +36,20 @@ TEST(ContractSaveLine, AFolderOrAMissingFolderIsRefusedWithTheCreateMessage) {
     }
   }
   EXPECT_FALSE(platform::file_exists(dir.substr(0, dir.size() - 1)));
-  // A folder that is not there: the message names the path, and the system's reason.
+  // A folder that is not there, and a path longer than the system takes: the message names
+  // the path, and the system's reason.
   const std::string missing = platform::path_join(dir + "no_such_folder_addrova", "out.txt");
-  try {
-    platform::save_text_line(missing, "127.0.0.1");
-    ADD_FAILURE() << "saved into a missing folder";
-  } catch (const platform::Error& e) {
-    const std::string what = e.what();
-    const std::string head = "ファイル \"" + missing + "\" を作成できません。";
-    EXPECT_EQ(what.substr(0, head.size()), head);
-    EXPECT_GT(what.size(), head.size());
+  const std::string too_long = dir + "addrova_contract_" + std::string(5000, 'x') + ".txt";
+  for (const std::string& path : {missing, too_long}) {
+    try {
+      platform::save_text_line(path, "127.0.0.1");
+      ADD_FAILURE() << "saved to " << path.substr(0, 100);
+    } catch (const platform::Error& e) {
+      const std::string what = e.what();
+      const std::string head = "ファイル \"" + path + "\" を作成できません。";
+      EXPECT_EQ(what.substr(0, head.size()), head);
+      EXPECT_GT(what.size(), head.size());
+    }
   }
 }
 
@@ -140,6 +144,18 @@ TEST(ContractIniFile, RoundTripWithNamesInAnyCase) {
   EXPECT_EQ(ini.read_integer("OTHER", "TIMER_SEC", 5), 5);
   ini.write_integer("setting", "timer_sec", -3);
   EXPECT_EQ(ini.read_integer("SETTING", "TIMER_SEC", 5), -3);
+}
+
+// A stored path comes back whole, or the program would save to a shorter one.
+TEST(ContractIniFile, LongValuesReadBackWhole) {
+  TempFile file("long");
+  for (const std::size_t chars : {2047u, 2048u, 5000u}) {
+    const std::string value = "Z:\\" + std::string(chars - 4, 'a') + "é";
+    platform::IniFile(file.path()).write_string("SETTING", "FILEPATH", value);
+    const std::string read = platform::IniFile(file.path()).read_string("SETTING", "FILEPATH", "");
+    EXPECT_EQ(read.size(), value.size()) << chars;
+    EXPECT_TRUE(read == value) << chars;
+  }
 }
 
 TEST(ContractIniFile, MissingFilesKeysAndNumbersGiveTheDefaults) {

@@ -164,13 +164,6 @@ TEST_F(ProfileTest, IntegersAsTheSettingsFileHoldsThem) {
   EXPECT_EQ(ini.read_integer("SETTING", "B", 5), 5);
 }
 
-TEST_F(ProfileTest, LongValuesAreCutAtTheBuffer) {
-  const std::string value(3000, 'x');
-  platform::IniFile ini(path_);
-  ini.write_string("SETTING", "FILEPATH", value);
-  EXPECT_EQ(ini.read_string("SETTING", "FILEPATH", ""), value.substr(0, 2047));
-}
-
 // é is outside code page 932, 日本 outside 1252: one of them is outside any ANSI code
 // page the tests run under.
 constexpr char kForeignPath[] = "C:\\Tools\\résumé 日本.txt";

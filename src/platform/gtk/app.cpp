@@ -115,10 +115,15 @@ std::string application_title() {
 
 namespace {
 
+// A text may name a path that is not UTF-8, which GTK cannot show: such bytes are replaced.
 void show_box(const std::string& text, GtkMessageType type) {
+  gchar* shown = g_utf8_make_valid(text.c_str(), -1);
+  gchar* title = g_utf8_make_valid(application_title().c_str(), -1);
   GtkWidget* box = gtk_message_dialog_new(gtk::active_window(), GTK_DIALOG_MODAL, type,
-                                          GTK_BUTTONS_OK, "%s", text.c_str());
-  gtk_window_set_title(GTK_WINDOW(box), application_title().c_str());
+                                          GTK_BUTTONS_OK, "%s", shown);
+  gtk_window_set_title(GTK_WINDOW(box), title);
+  g_free(title);
+  g_free(shown);
   gtk_dialog_run(GTK_DIALOG(box));
   gtk_widget_destroy(box);
 }

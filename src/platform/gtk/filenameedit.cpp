@@ -22,6 +22,24 @@ std::vector<std::string> split_filter(const std::string& filter) {
   return parts;
 }
 
+// The path in the box: the one the program set while the user has not edited it, which
+// may be any bytes a file name can be, else the box's text.
+std::string path_in(const Control::Impl& c) {
+  return c.path ? *c.path : gtk_entry_get_text(GTK_ENTRY(c.entry));
+}
+
+// The box shows the path with bytes that are not UTF-8 replaced, and keeps the path itself.
+void set_path(Control::Impl& c, const std::string& path) {
+  gchar* shown = g_utf8_make_valid(path.c_str(), -1);
+  gtk::set_text_unfiltered(c, shown);
+  g_free(shown);
+  c.path = path;
+}
+
+void on_changed(GtkEditable*, gpointer data) {
+  static_cast<Control::Impl*>(data)->path.reset();
+}
+
 // The dialog opens in the folder of the path already in the box, with its file name, and
 // adds the default extension to a chosen name that has none. The chosen path is taken
 // whole, like a stored one: the length limit is for typing.
@@ -40,17 +58,19 @@ void on_browse(GtkButton* button, gpointer data) {
     gtk_file_filter_add_pattern(f, parts[i + 1].c_str());
     gtk_file_chooser_add_filter(chooser, f);
   }
-  GtkWidget* entry = d.control->entry;
-  const std::filesystem::path current(gtk_entry_get_text(GTK_ENTRY(entry)));
+  const std::filesystem::path current(path_in(*d.control));
   if (current.has_parent_path())
     gtk_file_chooser_set_current_folder(chooser, current.parent_path().c_str());
-  gtk_file_chooser_set_current_name(chooser, current.filename().c_str());
+  // The folder is a file name, the name in the dialog's entry UTF-8 text.
+  gchar* shown = g_utf8_make_valid(current.filename().c_str(), -1);
+  gtk_file_chooser_set_current_name(chooser, shown);
+  g_free(shown);
   if (const std::optional<std::string> name = gtk::run_save_dialog(chooser)) {
     std::filesystem::path chosen(*name);
     std::string ext = d.default_ext;
     if (ext.rfind("*.", 0) == 0) ext.erase(0, 2);
     if (!chosen.has_extension() && !ext.empty()) chosen += "." + ext;
-    gtk::set_text_unfiltered(*d.control, chosen.string());
+    set_path(*d.control, chosen.string());
   }
   gtk_widget_destroy(dialog);
 }
@@ -81,6 +101,7 @@ std::unique_ptr<Control::Impl> make_file_edit(Window& parent, Geometry g, int ma
   gtk_entry_set_width_chars(GTK_ENTRY(impl->entry), 1);
   impl->max_length = max_length;
   g_signal_connect(impl->entry, "insert-text", G_CALLBACK(on_insert), impl.get());
+  g_signal_connect(impl->entry, "changed", G_CALLBACK(on_changed), impl.get());
   GtkWidget* browse = gtk_button_new_from_icon_name("document-open-symbolic", GTK_ICON_SIZE_MENU);
   gtk_widget_set_size_request(browse, g.height, g.height);
   gtk_widget_set_tooltip_text(browse, "参照");
@@ -112,11 +133,11 @@ FileNameEdit::FileNameEdit(Window& parent, Geometry g, int max_length, const std
     : Control(make_file_edit(parent, g, max_length, filter, default_ext)) {}
 
 std::string FileNameEdit::text() const {
-  return gtk_entry_get_text(GTK_ENTRY(impl_->entry));
+  return path_in(*impl_);
 }
 
 void FileNameEdit::set_text(const std::string& text) {
-  gtk::set_text_unfiltered(*impl_, text);
+  set_path(*impl_, text);
 }
 
 }  // namespace platform

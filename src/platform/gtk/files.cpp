@@ -124,15 +124,7 @@ bool read_file_prefix(const std::string& path, std::size_t max_bytes, std::strin
   return true;
 }
 
-namespace {
-
-// Where a chain of symbolic links starting at path ends, and what is there. 0, or the
-// errno that stopped the walk.
-struct FinalTarget {
-  std::string path;
-  bool exists = false;
-  struct stat info {};
-};
+namespace gtk {
 
 int follow_links(std::string path, FinalTarget& out) {
   for (int links = 0; links <= 40; ++links) {  // the kernel's own limit
@@ -158,6 +150,10 @@ int follow_links(std::string path, FinalTarget& out) {
   }
   return ELOOP;
 }
+
+}  // namespace gtk
+
+namespace {
 
 // Writes all of bytes, resuming after interruptions: 0, or the errno.
 int write_all(int fd, const std::string& bytes) {
@@ -222,8 +218,8 @@ void save_text_line(const std::string& path, const std::string& text) {
                 (creating ? "\" を作成できません。" : "\" に書き込めません。") + g_strerror(error));
   };
   if (path.empty()) fail(true, ENOENT);
-  FinalTarget target;
-  if (const int error = follow_links(path, target)) fail(true, error);
+  gtk::FinalTarget target;
+  if (const int error = gtk::follow_links(path, target)) fail(true, error);
   if (target.exists) {
     // Writing to a pipe, socket or device could wait for ever, and a folder is no file.
     if (S_ISDIR(target.info.st_mode)) fail(true, EISDIR);

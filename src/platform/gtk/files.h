@@ -7,6 +7,17 @@
 
 namespace platform::gtk {
 
+// Where a chain of symbolic links starting at a path ends, and what is there: the file
+// itself, or the name a file would be created at when nothing is there yet.
+struct FinalTarget {
+  std::string path;
+  bool exists = false;
+  struct stat info {};
+};
+// Follows the links at path, through any chain, as opening the path would. 0, or the
+// errno that stopped the walk (ELOOP after the kernel's own limit of 40 links).
+int follow_links(std::string path, FinalTarget& out);
+
 // A file written anew to replace another is ours, with the mode it was made with less the
 // umask. This gives the file now at path, replacing the one described by old, that file's
 // owner where we may set it and its exact permission bits. A symbolic link put at path

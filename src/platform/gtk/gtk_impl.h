@@ -19,6 +19,9 @@ struct Control::Impl {
   std::function<void()> on_click;
   int minimum = 0;     // lowest value of a spin box
   int max_length = 0;  // longest text the user can type into a path box
+  // A path box's path as the program set it, byte for byte, until the user edits the box,
+  // which can hold only UTF-8.
+  std::optional<std::string> path;
   bool hand_cursor = false;
 };
 

@@ -1,6 +1,6 @@
 // Profile files on Linux: the Windows text format (logic/profile_format.h), read whole
 // on every call and replaced atomically on every write, so that a crash or a full disk
-// never leaves half a settings file behind.
+// never leaves half a settings file behind. Values are bytes, kept as they are.
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
@@ -18,10 +18,6 @@
 namespace platform {
 
 namespace {
-
-// A larger file is read as if it ended here, and is never rewritten: what lies beyond
-// would be lost.
-constexpr std::size_t kMaxFileBytes = std::size_t{16} * 1024 * 1024;
 
 class FileDescriptor {
  public:
@@ -55,8 +51,9 @@ bool load(const std::string& path, ExistingFile& file) {
   }
   if (::fstat(fd.get(), &file.info) != 0 || !S_ISREG(file.info.st_mode)) return false;
   file.present = true;
-  // One byte past the cap tells whether the file goes on.
-  const std::size_t want = kMaxFileBytes + 1;
+  // One byte past the cap tells whether the file goes on; a file that does is never
+  // rewritten, as what lies beyond would be lost.
+  const std::size_t want = profile::kMaxFileBytes + 1;
   file.text.reserve(std::min<std::size_t>(static_cast<std::size_t>(file.info.st_size), want));
   std::size_t have = 0;
   while (have < want) {
@@ -71,8 +68,8 @@ bool load(const std::string& path, ExistingFile& file) {
     have += static_cast<std::size_t>(n);
   }
   file.text.resize(have);
-  file.complete = have <= kMaxFileBytes;
-  if (!file.complete) file.text.resize(kMaxFileBytes);
+  file.complete = have <= profile::kMaxFileBytes;
+  if (!file.complete) file.text.resize(profile::kMaxFileBytes);
   return true;
 }
 
@@ -96,21 +93,26 @@ std::string IniFile::read_string(const std::string& section, const std::string& 
 
 void IniFile::write_string(const std::string& section, const std::string& key,
                            const std::string& value) {
+  // A link, as dotfile managers keep, stays a link: the file it leads to is the one
+  // replaced, or created when the link dangles.
+  gtk::FinalTarget target;
+  if (gtk::follow_links(path_, target) != 0) refuse(path_);
+  const std::string& real = target.path;
   ExistingFile file;
-  if (!load(path_, file) || !file.complete) refuse(path_);
+  if (!load(real, file) || !file.complete) refuse(path_);
   // The rename would get past a file its owner made read-only; honour it as Windows does.
-  if (file.present && ::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0) refuse(path_);
+  if (file.present && ::faccessat(AT_FDCWD, real.c_str(), W_OK, AT_EACCESS) != 0) refuse(path_);
   const std::optional<std::string> text = profile::set(file.text, section, key, value);
   if (!text) refuse(path_);
   if (file.present && *text == file.text) return;  // unchanged: leave the file alone
   // Settings change seldom and only by the user's hand: worth waiting for the disk.
   const int mode = file.present ? static_cast<int>(file.info.st_mode & 0777) : 0644;
-  if (!g_file_set_contents_full(path_.c_str(), text->data(), static_cast<gssize>(text->size()),
+  if (!g_file_set_contents_full(real.c_str(), text->data(), static_cast<gssize>(text->size()),
                                 static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
                                                                    G_FILE_SET_CONTENTS_DURABLE),
                                 mode, nullptr))
     refuse(path_);
-  if (file.present) gtk::keep_attributes(path_, file.info);
+  if (file.present) gtk::keep_attributes(real, file.info);
 }
 
 }  // namespace platform

@@ -33,13 +33,14 @@ bool ShellLink::create() {
   return true;
 }
 
-// A desktop entry is UTF-8 text, so a path that is not cannot be written into one; and an
-// entry naming a program file that is gone (replaced or removed since the program
-// started) would fail at every logon. Both are refused, and save() then writes nothing.
+// An entry naming a program file that is gone (replaced or removed since the program
+// started) would fail at every logon, and one the desktop cannot start exactly as written
+// (a path that is not UTF-8, has a control character or a "%") would too. Both are
+// refused, and save() then writes nothing.
 bool ShellLink::set_path(const std::string& target) {
   struct stat st;
-  const bool usable = !target.empty() && g_utf8_validate(target.data(), target.size(), nullptr) &&
-                      stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const bool usable = !target.empty() && stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                      gtk::desktop_entry_starts(target);
   impl_->target = usable ? target : "";
   return usable;
 }

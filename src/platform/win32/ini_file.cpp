@@ -7,6 +7,7 @@
 // and an ANSI file is rewritten in UTF-16 once a value would not survive its code page.
 #include <initializer_list>
 
+#include "logic/profile_format.h"
 #include "platform/win32/win32_impl.h"
 
 namespace platform {
@@ -98,11 +99,20 @@ IniFile::~IniFile() {
 
 std::string IniFile::read_string(const std::string& section, const std::string& key,
                                  const std::string& def) const {
-  wchar_t buffer[2048];
-  const DWORD n = GetPrivateProfileStringW(win32::widen(section).c_str(), win32::widen(key).c_str(),
-                                           win32::widen(def).c_str(), buffer, 2048,
-                                           win32::widen(path_).c_str());
-  return win32::narrow(buffer, static_cast<int>(n));
+  const std::wstring wide_section = win32::widen(section), wide_key = win32::widen(key),
+                     wide_def = win32::widen(def), wide_path = win32::widen(path_);
+  // A value that does not fit is cut, and the count is then the buffer's size less one: the
+  // buffer grows until the value fits. No value is longer than the longest file read.
+  std::wstring buffer(2048, L'\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD n =
+        GetPrivateProfileStringW(wide_section.c_str(), wide_key.c_str(), wide_def.c_str(),
+                                 buffer.data(), size, wide_path.c_str());
+    if (n + 1 < size || size >= profile::kMaxFileBytes)
+      return win32::narrow(buffer.data(), static_cast<int>(n));
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
 void IniFile::write_string(const std::string& section, const std::string& key,

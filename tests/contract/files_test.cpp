@@ -22,31 +22,32 @@ TEST(ContractSaveLine, WritesTheTextAndCrLfReplacingWhatWasThere) {
   EXPECT_EQ(read_all(file.path()), "\r\n");
 }
 
+// What saving the line into the path threw; "(saved)" when nothing did.
+std::string refusal(const std::string& path) {
+  try {
+    platform::save_text_line(path, "127.0.0.1");
+  } catch (const platform::Error& e) {
+    return e.what();
+  }
+  return "(saved)";
+}
+
+// The message names the path, and the system's reason follows, worded to end the
+// sentence: no full stop or line break of its own.
+void expect_cannot_create(const std::string& path) {
+  const std::string what = refusal(path);
+  const std::string head = "ファイル \"" + path + "\" を作成できません。";
+  EXPECT_EQ(what.substr(0, head.size()), head);
+  EXPECT_GT(what.size(), head.size()) << "the system's reason follows";
+  for (const char* end : {"。", ".", "\n", "\r", " "})
+    EXPECT_FALSE(what.ends_with(end)) << "\"" << what << "\"";
+}
+
 TEST(ContractSaveLine, AFolderOrAMissingFolderIsRefusedWithTheCreateMessage) {
   const std::string dir = platform::temp_directory();
-  for (const std::string& path : {dir, dir.substr(0, dir.size() - 1)}) {
-    try {
-      platform::save_text_line(path, "127.0.0.1");
-      ADD_FAILURE() << "saved over the folder " << path;
-    } catch (const platform::Error& e) {
-      const std::string what = e.what();
-      const std::string head = "ファイル \"" + path + "\" を作成できません。";
-      EXPECT_EQ(what.substr(0, head.size()), head);
-      EXPECT_GT(what.size(), head.size()) << "the system's reason follows";
-    }
-  }
+  for (const std::string& path : {dir, dir.substr(0, dir.size() - 1)}) expect_cannot_create(path);
   EXPECT_FALSE(platform::file_exists(dir.substr(0, dir.size() - 1)));
-  // A folder that is not there: the message names the path, and the system's reason.
-  const std::string missing = platform::path_join(dir + "no_such_folder_addrova", "out.txt");
-  try {
-    platform::save_text_line(missing, "127.0.0.1");
-    ADD_FAILURE() << "saved into a missing folder";
-  } catch (const platform::Error& e) {
-    const std::string what = e.what();
-    const std::string head = "ファイル \"" + missing + "\" を作成できません。";
-    EXPECT_EQ(what.substr(0, head.size()), head);
-    EXPECT_GT(what.size(), head.size());
-  }
+  expect_cannot_create(platform::path_join(dir + "no_such_folder_addrova", "out.txt"));
 }
 
 // The new line takes the old one's place whole: a reader sees one line or the other, never

@@ -67,7 +67,8 @@ inline std::string narrow(const std::wstring& s) {
 // Between the ANSI code page and UTF-8.
 std::string from_ansi(const char* ansi);
 std::string to_ansi(const std::string& utf8);
-// The system's text for an error code, without the trailing line break and full stop.
+// The system's text for an error code, without the trailing line break, blanks and full
+// stop (ASCII or Japanese), so that it reads inside a sentence.
 std::string system_message(DWORD code);
 // A window's text, as UTF-8.
 std::string window_text(HWND hwnd);

@@ -50,6 +50,19 @@ TEST(ContractSaveLine, AFolderOrAMissingFolderIsRefusedWithTheCreateMessage) {
   expect_cannot_create(platform::path_join(dir + "no_such_folder_addrova", "out.txt"));
 }
 
+// A file the user may write, in a folder that takes nothing new: with no room for the new
+// line beside it, the file is rewritten where it stands and cut to the new line's length.
+TEST(ContractSaveLine, AFileInAFolderThatTakesNothingNewIsRewrittenInPlace) {
+  contract::SealedFolder folder;
+  const std::string file = folder.path("ip.txt");
+  platform::save_text_line(file, "old content that is longer than the new one");
+  if (!folder.seal()) GTEST_SKIP() << folder.why_not();
+  platform::save_text_line(file, "192.0.2.1");
+  EXPECT_EQ(read_all(file), "192.0.2.1\r\n");
+  expect_cannot_create(folder.path("new.txt"));
+  EXPECT_FALSE(platform::file_exists(folder.path("new.txt")));
+}
+
 // The new line takes the old one's place whole: a reader sees one line or the other, never
 // an empty or partial file. (A read may fail while the file is being replaced.)
 TEST(ContractSaveLine, AReaderNeverSeesAnEmptyOrPartialFile) {

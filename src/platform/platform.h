@@ -196,8 +196,10 @@ bool work_area(Rect& r);
 // Current mode of the primary display in pixels; false when it cannot be read.
 bool display_mode(int& width, int& height);
 
-// Throws Error when the clipboard cannot be opened. Text without line breaks reads back
-// as it was set; line breaks may come back in the system's own form.
+// Throws Error("クリップボード <reason> を開けません") when the clipboard cannot be opened,
+// after waiting a tenth of a second for another program that holds it, or cannot take the
+// text. Text without line breaks reads back as it was set; line breaks may come back in
+// the system's own form.
 void clipboard_set_text(const std::string& text);
 std::string clipboard_text();
 

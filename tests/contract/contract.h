@@ -63,6 +63,26 @@ class TempFile {
   std::string path_;
 };
 
+// A new folder of the test's own in the temporary folder, removed with all it holds when
+// the object goes. seal() makes the system take nothing new into it, from root neither,
+// while the files already there stay writable; false, with the reason in why_not(), where
+// the test cannot do that here. Each system's test programs define it with their own
+// means (tests/support/sealed_folder.cpp, tests/win/sealed_folder.cpp).
+class SealedFolder {
+ public:
+  SealedFolder();
+  ~SealedFolder();
+  SealedFolder(const SealedFolder&) = delete;
+  SealedFolder& operator=(const SealedFolder&) = delete;
+  std::string path(const std::string& name) const { return platform::path_join(dir_, name); }
+  bool seal();
+  const std::string& why_not() const { return why_not_; }
+
+ private:
+  std::string dir_, why_not_;
+  bool sealed_ = false;
+};
+
 // The whole file (up to 1 MiB); "(missing)" when it cannot be opened.
 inline std::string read_all(const std::string& path) {
   std::string bytes;

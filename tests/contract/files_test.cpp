@@ -22,35 +22,47 @@ TEST(ContractSaveLine, WritesTheTextAndCrLfReplacingWhatWasThere) {
   EXPECT_EQ(read_all(file.path()), "\r\n");
 }
 
+// What saving the line into the path threw; "(saved)" when nothing did.
+std::string refusal(const std::string& path) {
+  try {
+    platform::save_text_line(path, "127.0.0.1");
+  } catch (const platform::Error& e) {
+    return e.what();
+  }
+  return "(saved)";
+}
+
+// The message names the path, and the system's reason follows, worded to end the
+// sentence: no full stop or line break of its own.
+void expect_cannot_create(const std::string& path) {
+  const std::string what = refusal(path);
+  const std::string head = "ファイル \"" + path + "\" を作成できません。";
+  EXPECT_EQ(what.substr(0, head.size()), head);
+  EXPECT_GT(what.size(), head.size()) << "the system's reason follows";
+  for (const char* end : {"。", ".", "\n", "\r", " "})
+    EXPECT_FALSE(what.ends_with(end)) << "\"" << what << "\"";
+}
+
 TEST(ContractSaveLine, AFolderOrAMissingFolderIsRefusedWithTheCreateMessage) {
   const std::string dir = platform::temp_directory();
-  for (const std::string& path : {dir, dir.substr(0, dir.size() - 1)}) {
-    try {
-      platform::save_text_line(path, "127.0.0.1");
-      ADD_FAILURE() << "saved over the folder " << path;
-    } catch (const platform::Error& e) {
-      const std::string what = e.what();
-      const std::string head = "ファイル \"" + path + "\" を作成できません。";
-      EXPECT_EQ(what.substr(0, head.size()), head);
-      EXPECT_GT(what.size(), head.size()) << "the system's reason follows";
-    }
-  }
+  for (const std::string& path : {dir, dir.substr(0, dir.size() - 1)}) expect_cannot_create(path);
   EXPECT_FALSE(platform::file_exists(dir.substr(0, dir.size() - 1)));
-  // A folder that is not there, and a path longer than the system takes: the message names
-  // the path, and the system's reason.
-  const std::string missing = platform::path_join(dir + "no_such_folder_addrova", "out.txt");
-  const std::string too_long = dir + "addrova_contract_" + std::string(5000, 'x') + ".txt";
-  for (const std::string& path : {missing, too_long}) {
-    try {
-      platform::save_text_line(path, "127.0.0.1");
-      ADD_FAILURE() << "saved to " << path.substr(0, 100);
-    } catch (const platform::Error& e) {
-      const std::string what = e.what();
-      const std::string head = "ファイル \"" + path + "\" を作成できません。";
-      EXPECT_EQ(what.substr(0, head.size()), head);
-      EXPECT_GT(what.size(), head.size());
-    }
-  }
+  // A folder that is not there, and a path longer than the system takes.
+  expect_cannot_create(platform::path_join(dir + "no_such_folder_addrova", "out.txt"));
+  expect_cannot_create(dir + "addrova_contract_" + std::string(5000, 'x') + ".txt");
+}
+
+// A file the user may write, in a folder that takes nothing new: with no room for the new
+// line beside it, the file is rewritten where it stands and cut to the new line's length.
+TEST(ContractSaveLine, AFileInAFolderThatTakesNothingNewIsRewrittenInPlace) {
+  contract::SealedFolder folder;
+  const std::string file = folder.path("ip.txt");
+  platform::save_text_line(file, "old content that is longer than the new one");
+  if (!folder.seal()) GTEST_SKIP() << folder.why_not();
+  platform::save_text_line(file, "192.0.2.1");
+  EXPECT_EQ(read_all(file), "192.0.2.1\r\n");
+  expect_cannot_create(folder.path("new.txt"));
+  EXPECT_FALSE(platform::file_exists(folder.path("new.txt")));
 }
 
 // The new line takes the old one's place whole: a reader sees one line or the other, never

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "contract/contract.h"
 #include "platform/platform.h"
 
 namespace {
@@ -211,6 +212,20 @@ TEST_F(ProfileTest, AnsiFileBecomesUnicodeForAValueOutsideItsCodePageKeepingItsL
   const std::string bytes = raw(path_);
   ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(as_utf16(bytes.substr(2)).rfind(L"; kept\r\n", 0), 0u);
+}
+
+// Where the folder takes no new file the system still writes the profile in place, and
+// the file must still turn Unicode, or the value loses its characters.
+TEST_F(ProfileTest, AnsiFileInAFolderThatTakesNoNewFileStillBecomesUnicode) {
+  contract::SealedFolder folder;
+  const std::string path = folder.path("Addrova.ini");
+  platform::save_text_line(path, "[SETTING]\r\nTIMER=1");
+  if (!folder.seal()) GTEST_SKIP() << folder.why_not();
+  platform::IniFile(path).write_string("SETTING", "FILEPATH", kForeignPath);
+  platform::IniFile ini(path);
+  EXPECT_EQ(ini.read_string("SETTING", "FILEPATH", ""), kForeignPath);
+  EXPECT_EQ(ini.read_integer("SETTING", "TIMER", 0), 1);
+  EXPECT_EQ(raw(path).substr(0, 2), "\xFF\xFE");
 }
 
 TEST_F(ProfileTest, UnicodeFileIsLeftAsItIs) {

@@ -107,11 +107,39 @@ std::wstring save_target(const std::string& path) {
   return target;
 }
 
+// Writes all of bytes at the file's position: 0, or the system's error code.
+DWORD write_all(HANDLE file, const std::string& bytes) {
+  DWORD written = 0;
+  if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+    return GetLastError();
+  return written == bytes.size() ? 0 : ERROR_DISK_FULL;
+}
+
+// Overwrites the start of an existing file and then cuts it to the new length, so that it
+// never stands empty; only its old tail may show for a moment after shorter content. For
+// a file whose folder takes no new file beside it. Readers are not locked out meanwhile.
+// 0, or the system's error code; writing tells whether the file had been opened.
+DWORD rewrite_in_place(const std::wstring& target, const std::string& bytes, bool& writing) {
+  const HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  DWORD error = ERROR_INVALID_NAME;  // whatever took the file's place meanwhile is no file
+  if (GetFileType(file) == FILE_TYPE_DISK) {
+    writing = true;
+    error = write_all(file, bytes);
+    if (!error && !SetEndOfFile(file)) error = GetLastError();
+  }
+  CloseHandle(file);
+  return error;
+}
+
 }  // namespace
 
 // The new line goes to a new file beside the old one, which then takes the old one's
 // place in one step (replace_file): a reader sees the old line or the new one, never an
-// empty or half written file, and a failure at any point leaves the old line.
+// empty or half written file, and a failure at any point leaves the old line. Where the
+// folder takes no new file, the old one is rewritten in place (rewrite_in_place).
 void save_text_line(const std::string& path, const std::string& text) {
   bool writing = false;
   const DWORD error =
@@ -128,22 +156,25 @@ DWORD replace_file(const std::wstring& target, const std::string& bytes, bool& w
   const std::size_t slash = target.find_last_of(L"\\/");
   const std::wstring dir = slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
   wchar_t temp[MAX_PATH];
-  if (!GetTempFileNameW(dir.c_str(), L"adr", 0, temp)) return GetLastError();
-
-  const HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD error = 0;
+  if (!GetTempFileNameW(dir.c_str(), L"adr", 0, temp)) {
+    error = GetLastError();
+  } else if ((file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
     DeleteFileW(temp);
-    return error;
   }
-  DWORD written = 0;
-  const bool ok =
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size() && FlushFileBuffers(file);
-  const DWORD error = ok ? 0 : GetLastError();
+  if (file == INVALID_HANDLE_VALUE) {
+    // The folder takes no new file (the user may write the file but not the folder): an
+    // existing file is rewritten where it stands instead.
+    const DWORD in_place = rewrite_in_place(target, bytes, writing);
+    return in_place == ERROR_FILE_NOT_FOUND || in_place == ERROR_PATH_NOT_FOUND ? error : in_place;
+  }
+  error = write_all(file, bytes);
+  if (!error && !FlushFileBuffers(file)) error = GetLastError();
   CloseHandle(file);
-  if (!ok) {
+  if (error) {
     DeleteFileW(temp);
     writing = true;
     return error;

@@ -52,7 +52,10 @@ std::string system_message(DWORD code) {
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text = n && buffer ? std::wstring(buffer, n) : std::wstring();
   if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.')) text.pop_back();
+  // Japanese texts end in an ideographic full stop, often before a line break.
+  while (!text.empty() && (text.back() <= L' ' || text.back() == L'.' || text.back() == L'\u3002' ||
+                           text.back() == L'\u3000'))
+    text.pop_back();
   if (text.empty()) {
     // Appended piece by piece: GCC 12 sees a false overlap in "(" + std::string at -O2.
     std::string number = "(";

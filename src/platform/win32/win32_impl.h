@@ -67,15 +67,17 @@ inline std::string narrow(const std::wstring& s) {
 // Between the ANSI code page and UTF-8.
 std::string from_ansi(const char* ansi);
 std::string to_ansi(const std::string& utf8);
-// The system's text for an error code, without the trailing line break and full stop.
+// The system's text for an error code, without the trailing line break, blanks and full
+// stop (ASCII or Japanese), so that it reads inside a sentence.
 std::string system_message(DWORD code);
 // A window's text, as UTF-8.
 std::string window_text(HWND hwnd);
 
 // Puts `bytes` in place of the file `target` in one step: written to a new file in the
-// same folder, then moved over the target. 0 on success, else the system's error code;
-// `writing` tells that writing the new file failed rather than making or moving it. The
-// new file is gone again whatever failed.
+// same folder, then moved over the target. Where no new file can be made there, an
+// existing target is overwritten where it stands and cut to the new length instead. 0 on
+// success, else the system's error code; `writing` tells that writing failed rather than
+// making, opening or moving a file. The new file is gone again whatever failed.
 DWORD replace_file(const std::wstring& target, const std::string& bytes, bool& writing);
 
 using platform::invoke;

@@ -31,7 +31,8 @@ bool takes_new_files(const std::string& dir) {
   return GetLastError() == ERROR_FILE_EXISTS && DeleteFileW(probe.c_str());
 }
 
-// Runs the host's `chattr FLAG DIR` and waits up to five seconds until the folder takes
+// Runs the host's `chattr FLAG DIR` and waits up to fifteen seconds (a loaded machine
+// starts host programs from Wine slowly) until the folder takes
 // new files, or takes none; an empty text, or why not. `ran` tells whether it was started.
 std::string chattr(const std::string& dir, const wchar_t* flag, bool takes, bool& ran) {
   constexpr wchar_t kChattr[] = L"Z:\\usr\\bin\\chattr";
@@ -53,7 +54,7 @@ std::string chattr(const std::string& dir, const wchar_t* flag, bool takes, bool
   ran = true;
   if (process.hProcess) CloseHandle(process.hProcess);
   if (process.hThread) CloseHandle(process.hThread);
-  for (int i = 0; i < 500; ++i) {
+  for (int i = 0; i < 1500; ++i) {
     if (takes_new_files(dir) == takes) return {};
     Sleep(10);
   }

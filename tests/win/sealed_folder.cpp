@@ -32,8 +32,8 @@ bool takes_new_files(const std::string& dir) {
 }
 
 // Runs the host's `chattr FLAG DIR` and waits up to fifteen seconds (a loaded machine
-// starts host programs from Wine slowly) until the folder takes
-// new files, or takes none; an empty text, or why not. `ran` tells whether it was started.
+// starts host programs from Wine slowly) until the folder takes new files, or takes none;
+// an empty text, or why not. `ran` tells whether it was started.
 std::string chattr(const std::string& dir, const wchar_t* flag, bool takes, bool& ran) {
   constexpr wchar_t kChattr[] = L"Z:\\usr\\bin\\chattr";
   using UnixName = char*(CDECL*)(const wchar_t*);

@@ -586,18 +586,23 @@ class RedirectFromPublicOrigin : public Retrieval {
   static constexpr char kOtherPublic[] = "203.0.113.7";
 };
 
+// Refused before a connection is made: the local port never sees a byte, not even the
+// start of a TLS handshake.
 TEST_F(RedirectFromPublicOrigin, IntoALocalAddressIsRefusedAndBAnswers) {
   for (const char* local :
        {"127.0.0.1", "127.0.0.53", "169.254.169.254", "10.1.2.3", "172.16.5.4", "192.168.7.8"}) {
-    SCOPED_TRACE(local);
-    HttpServer inside(test::echo(), at(local));
-    HttpServer a(test::redirect(inside.url("/secret")), at(kPublic));
-    const std::size_t b_before = b_.requests();
-    EXPECT_EQ(lookup(a, b_), kAddressB);
-    EXPECT_EQ(a.requests(), 1u);
-    // At most a connection was made; no request reached the local service.
-    EXPECT_EQ(inside.requests(), 0u);
-    EXPECT_EQ(b_.requests(), b_before + 1);
+    for (const std::string scheme : {"http", "https"}) {
+      SCOPED_TRACE(scheme + "://" + local);
+      HttpServer inside(test::echo(), at(local));
+      const std::string to =
+          scheme + "://" + local + ":" + std::to_string(inside.port()) + "/secret";
+      HttpServer a(test::redirect(to), at(kPublic));
+      const std::size_t b_before = b_.requests();
+      EXPECT_EQ(lookup(a, b_), kAddressB);
+      EXPECT_EQ(a.requests(), 1u);
+      EXPECT_EQ(inside.connections(), 0u);
+      EXPECT_EQ(b_.requests(), b_before + 1);
+    }
   }
 }
 
@@ -621,6 +626,30 @@ TEST_F(RedirectFromPublicOrigin, PublicHopsAreFollowedButNotIntoTheLocalNetworkL
     HttpServer a(redirect_chain(3), at(kPublic));
     EXPECT_EQ(lookup(a, b_), kPublic);
   }
+}
+
+// Through a proxy the connection goes to the proxy, so the redirect's own host is what
+// counts: a local address, or a name that resolves to one here, is refused before the
+// proxy is asked for it; a public one is asked through the proxy as usual.
+TEST_F(RedirectFromPublicOrigin, IntoALocalHostThroughAProxyIsRefusedBeforeTheProxyIsAsked) {
+  HttpServer proxy(test::by_path());
+  const std::string proxy_url = proxy.url("/");
+  setenv("http_proxy", proxy_url.c_str(), 1);
+  const std::string from = std::string("http://") + kPublic + ":9/location/";
+  for (const std::string to : {"http://127.0.0.1:8080/secret", "http://localhost:8080/secret"}) {
+    SCOPED_TRACE(to);
+    EXPECT_FALSE(platform::download_to_file(from + test::percent_encode(to), temp_file()));
+  }
+  const std::string body = "/body/" + test::percent_encode("192.0.2.78");
+  EXPECT_TRUE(platform::download_to_file(
+      from + test::percent_encode(std::string("http://") + kOtherPublic + ":9" + body),
+      temp_file()));
+  unsetenv("http_proxy");
+  EXPECT_EQ(read_bytes(temp_file()), "192.0.2.78");
+  const std::vector<std::string> paths = proxy.paths();
+  ASSERT_EQ(paths.size(), 4u);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(paths[i].rfind(from, 0), 0u) << paths[i];
+  EXPECT_EQ(paths[3], std::string("http://") + kOtherPublic + ":9" + body);
 }
 
 // ---- the shared temporary file -----------------------------------------------------------

@@ -4,7 +4,9 @@
 #include "Unit1/retrieval.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -511,6 +513,30 @@ TEST_F(Retrieval, Ipv6AddressIsNoAnswer) {
   EXPECT_EQ(lookup(a, b_), kAddressB);
   HttpServer b(test::ipv6_body());
   EXPECT_EQ(lookup(a, b), shared::kErrorText);
+}
+
+// Downloads go over IPv4 only: a name with an IPv6 address (localhost has ::1) is reached
+// at its IPv4 one, even where the same port listens on IPv6 too, and an IPv6 URL fails.
+TEST(RetrievalIpv4, ANameIsReachedOverIpv4Only) {
+  HttpServer v4(test::fixed(200, "over IPv4"));
+  const int v6 = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  ASSERT_GE(v6, 0);
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_port = htons(v4.port());
+  addr.sin6_addr = in6addr_loopback;
+  if (bind(v6, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(v6, 8) != 0) {
+    close(v6);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  const std::string file = temp_file();
+  const std::string port = std::to_string(v4.port());
+  EXPECT_TRUE(platform::download_to_file("http://localhost:" + port + "/", file));
+  EXPECT_EQ(read_bytes(file), "over IPv4");
+  EXPECT_FALSE(platform::download_to_file("http://[::1]:" + port + "/", file));
+  EXPECT_LT(accept(v6, nullptr, nullptr), 0);  // no connection came over IPv6
+  close(v6);
+  fs::remove(file);
 }
 
 // ---- redirects -----------------------------------------------------------------------------

@@ -11,8 +11,9 @@
 // before any connection for it is made: the session's proxy resolver is asked for every
 // new connection, and ours first resolves a redirect's host here and refuses it when it
 // is local, whether the connection would go to the host or to a proxy. A direct
-// connection is checked again on the address it reached, before a byte of the request
-// or a TLS handshake goes out, for a name that resolves differently the second time.
+// connection is checked again on the address it is about to connect to and once it is
+// connected, before a byte of the request or a TLS handshake goes out, for a name that
+// resolves differently the second time.
 #include <arpa/inet.h>
 #include <gio/gio.h>
 #include <ifaddrs.h>
@@ -243,19 +244,25 @@ std::string remote_address(GIOStream* stream) {
 }
 
 // Downloads stay on IPv4: a socket of another family is closed before it connects, and
-// the connection goes on with the next address. A direct connection that reached an
-// address the download may not reach is closed before anything is sent on it.
+// the connection goes on with the next address. A direct connection for a redirect is
+// checked on the address it is about to connect to (GIO names it before connecting) and
+// again once connected; one the download may not reach is closed before a byte is sent.
+// The first direct connection gives the origin.
 void on_network_event(SoupMessage*, GSocketClientEvent event, GIOStream* stream, gpointer data) {
   auto& d = *static_cast<Download*>(data);
   if (!G_IS_SOCKET_CONNECTION(stream)) return;
+  if (event != G_SOCKET_CLIENT_CONNECTING && event != G_SOCKET_CLIENT_CONNECTED) return;
   GSocket* socket = g_socket_connection_get_socket(G_SOCKET_CONNECTION(stream));
-  if (event == G_SOCKET_CLIENT_CONNECTING && g_socket_get_family(socket) != G_SOCKET_FAMILY_IPV4) {
+  if (g_socket_get_family(socket) != G_SOCKET_FAMILY_IPV4) {
     g_socket_close(socket, nullptr);
-  } else if (event == G_SOCKET_CLIENT_CONNECTED && !d.proxied) {
-    const std::string address = remote_address(stream);
-    if (d.hop == 0 && d.origin.empty()) {
-      d.origin = address;
-    } else if (d.hop > 0 && !d.may_reach(address)) {
+    return;
+  }
+  if (d.proxied) return;
+  const std::string address = remote_address(stream);
+  if (d.hop == 0) {
+    if (event == G_SOCKET_CLIENT_CONNECTED) d.origin = address;
+  } else if (!address.empty() || event == G_SOCKET_CLIENT_CONNECTED) {
+    if (!d.may_reach(address)) {
       g_socket_close(socket, nullptr);
       g_cancellable_cancel(d.cancellable);
     }

@@ -140,9 +140,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ADDROVA_HOME_URL})
   # Depends: computed by dpkg-shlibdeps (from dpkg-dev) from the libraries the binary uses,
-  # after a Japanese font: every label is Japanese, and without one GTK draws boxes.
+  # after a Japanese font (every label is Japanese, and without one GTK draws boxes) and
+  # GIO's modules for TLS and the desktop's proxy settings, which are loaded, not linked.
+  # The runner of automatic proxy configuration scripts is suggested: GNOME brings it.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-japanese-gothic")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-japanese-gothic, glib-networking")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libproxy1-plugin-webkit")
   # The extended description; CPack puts CPACK_PACKAGE_DESCRIPTION_SUMMARY before it as the
   # synopsis.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -1,8 +1,8 @@
 # Debian 12 packages, shared by the scripts that install them.
 # shellcheck shell=bash
-BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libcurl4-openssl-dev)
+BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libsoup-3.0-dev)
 RUN_PACKAGES=(xvfb xauth xclip xdotool x11-apps imagemagick fonts-noto-cjk)
-TEST_PACKAGES=(libgtest-dev googletest iproute2 desktop-file-utils procps
+TEST_PACKAGES=(libgtest-dev googletest iproute2 desktop-file-utils procps gsettings-desktop-schemas
                x11-utils x11-xserver-utils fonts-ipafont-gothic
                g++-mingw-w64-x86-64-posix wine wine64 fonts-wine locales
                clang libclang-rt-14-dev)

@@ -259,10 +259,10 @@ class SocketSession {
   bool started_ = false;
 };
 
-// Limits of every download: one that has no connection connect_timeout_ms after it began,
-// or is not done after total_timeout_ms, fails. A server that takes the connection and
-// stays silent is given up at the latest at total_timeout_ms (on Windows already at
-// connect_timeout_ms). A body longer than max_bytes never reaches the file whole: the
+// Limits of every download: no byte of an answer within connect_timeout_ms after the
+// download began fails it, and so does not being done after total_timeout_ms. A server that
+// takes the connection and stays silent is thus given up at connect_timeout_ms; an answer
+// that has begun, however slow, has until total_timeout_ms. A body longer than max_bytes never reaches the file whole: the
 // download either fails (Windows) or ends there and succeeds with the body's first
 // max_bytes bytes (GTK, where only the start of the reply counts).
 struct DownloadLimits {

@@ -1,7 +1,9 @@
 #include "harness.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -47,6 +49,9 @@ int decode(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// The loopback interface up, with 127.0.0.2 beside 127.0.0.1: a machine on a network has
+// an IPv4 address besides 127.0.0.1, and without one GLib's resolver (getaddrinfo with
+// AI_ADDRCONFIG) finds no IPv4 address for any name.
 bool set_loopback_up() {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
@@ -55,6 +60,12 @@ bool set_loopback_up() {
   bool ok = ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
   ifr.ifr_flags |= IFF_UP | IFF_RUNNING;
   ok = ok && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+  ifreq alias{};
+  std::strcpy(alias.ifr_name, "lo:1");
+  auto* in = reinterpret_cast<sockaddr_in*>(&alias.ifr_addr);
+  in->sin_family = AF_INET;
+  ok = ok && inet_pton(AF_INET, "127.0.0.2", &in->sin_addr) == 1 &&
+       ioctl(fd, SIOCSIFADDR, &alias) == 0;
   close(fd);
   return ok;
 }

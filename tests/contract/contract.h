@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
 #include "support/percent_encode.h"
@@ -34,6 +35,36 @@ inline std::string refused_url() {
   const char* s = std::getenv("ADDROVA_TEST_REFUSED");
   return s ? s : "http://127.0.0.1:1/";
 }
+
+// Sets an environment variable of this process (empty: removes it) until the object goes,
+// then puts back what was there.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+    const char* old = std::getenv(name_.c_str());
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    set(value);
+  }
+  ~ScopedEnv() { set(had_ ? old_ : ""); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  void set(const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name_.c_str(), value.c_str());
+#else
+    if (value.empty()) {
+      unsetenv(name_.c_str());
+    } else {
+      setenv(name_.c_str(), value.c_str(), 1);
+    }
+#endif
+  }
+  std::string name_, old_;
+  bool had_ = false;
+};
 
 // A text no earlier call of this process and no earlier run gave: some back ends keep a
 // download cache keyed by URL, so every download goes to a URL never used before.

@@ -133,3 +133,32 @@ TEST_F(ContractDownload, RedirectToAnotherSchemeIsRefused) {
 }
 
 }  // namespace
+
+// ---- proxies, and the silent server given up at the connect limit ------------------------
+
+namespace {
+
+// A forward proxy named by http_proxy carries the download: nothing listens at the URL's
+// own port, and the test server, as the proxy, answers by the request's absolute URL.
+TEST_F(ContractDownload, ProxyFromTheEnvironmentCarriesTheDownload) {
+  const contract::ScopedEnv proxy("http_proxy", "http://" + contract::server() + "/");
+  const contract::ScopedEnv none("no_proxy", "");
+  const contract::ScopedEnv none_upper("NO_PROXY", "");
+  const std::string body = "192.0.2.88\r\n" + unique();
+  ASSERT_TRUE(
+      platform::download_to_file(contract::refused_url() + body_path(body).substr(1), path()));
+  EXPECT_EQ(contract::read_all(path()), body);
+}
+
+// No byte of an answer within the connect limit ends the download then, long before the
+// total limit.
+TEST_F(ContractDownload, SilentServerIsGivenUpAtTheConnectLimit) {
+  limits(1000, 8000, 64 * 1024);
+  const auto start = std::chrono::steady_clock::now();
+  expect_fails(url("/silent/" + unique()));
+  const double seconds = seconds_since(start);
+  EXPECT_GE(seconds, 0.9);
+  EXPECT_LT(seconds, 3.0);
+}
+
+}  // namespace

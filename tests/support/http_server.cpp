@@ -272,9 +272,16 @@ Reply answer_by_path(const Request& request, const std::string& target, int hops
 
 }  // namespace
 
+std::string origin_form(const std::string& target) {
+  const std::size_t scheme = target.find("://");
+  if (scheme == std::string::npos || target.find('/') < scheme) return target;
+  const std::size_t path = target.find('/', scheme + 3);
+  return path == std::string::npos ? "/" : target.substr(path);
+}
+
 Handler by_path() {
   // A chain of /redirect/0/redirect/0/... is followed this deep, then echoed.
-  return [](const Request& r) { return answer_by_path(r, r.target, 16); };
+  return [](const Request& r) { return answer_by_path(r, origin_form(r.target), 16); };
 }
 
 bool handler_by_name(const std::string& name, Handler& out) {

@@ -24,7 +24,7 @@ namespace test {
 
 struct Request {
   std::string method;
-  std::string target;  // as sent, e.g. "/Current%20IP%20Check.htm"
+  std::string target;  // as sent, e.g. "/Current%20IP%20Check.htm" or, to a proxy, "http://…/"
   std::string version;
   std::string peer;     // the client's IPv4 address, dotted
   std::string headers;  // the header lines as received
@@ -98,8 +98,12 @@ Handler route(std::map<std::string, Handler> by_target, Handler other);
 //   /garbage/BYTES/...      BYTES (at most 64 MiB) of the seeded pseudo-random data, 200
 //   /close/...              closes the connection without sending a byte
 // Any other target, e.g. /Current%20IP%20Check.htm or /ip.php, and any of the above with a
-// malformed number, gets the echo page with the client's address.
+// malformed number, gets the echo page with the client's address. A target in absolute
+// form, as a client sends it to a forward proxy ("http://host:port/body/…"), is answered
+// by its path, so the server serves as the proxy of any URL.
 Handler by_path();
+// The path and query of a target in absolute form ("/" when it has none); any other as it is.
+std::string origin_form(const std::string& target);
 // %XX sequences decoded; a '%' not followed by two hex digits stays as it is.
 std::string percent_decode(const std::string& s);
 

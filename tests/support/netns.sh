@@ -45,14 +45,16 @@ write_hosts() {
 }
 
 # netns_create NAME: the namespace, its hosts file (the endpoints in it when the build
-# names them; a caller may write its own) and its loopback up; sets NS.
+# names them; a caller may write its own) and its loopback up, with 127.0.0.2 beside
+# 127.0.0.1 (without an IPv4 address besides 127.0.0.1, GLib's resolver finds no IPv4
+# address for any name, as getaddrinfo's AI_ADDRCONFIG asks); sets NS.
 netns_create() {
   ip netns add "$1" || return 1
   NS=$1
   mkdir -p "/etc/netns/$NS"
   printf '127.0.0.1 localhost %s\n' "$HOST" >"/etc/netns/$NS/hosts"
   [[ -z $(endpoint_host A) ]] || write_hosts 127.0.0.1 || return 1
-  in_ns ip link set lo up
+  in_ns ip link set lo up && in_ns ip addr add 127.0.0.2/32 dev lo
 }
 
 # Ends the processes in PIDS, then anything left in the namespace, and deletes it.

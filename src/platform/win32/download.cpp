@@ -122,11 +122,17 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
   // Gate: the first request is the URL the download was given; each later one must be the
   // redirect allowed last, checked against the rule before the system looks up the new
   // host or connects.
-  bool may_start(const wchar_t* url) override {
+  bool may_start(const wchar_t* url, IInternetProtocol* protocol) override {
     std::lock_guard<std::mutex> hold(hops_lock_);
     if (stopped_ || !(urls_.empty() || follow_allowed_)) {
       stopped_ = true;
       return false;
+    }
+    {
+      std::lock_guard<std::mutex> hold_binding(lock_);
+      if (request_) request_->Release();
+      request_ = protocol;
+      request_->AddRef();
     }
     if (urls_.empty()) origin_host_ = shared::url_parts(win32::narrow(url)).host;
     urls_.push_back(url);
@@ -200,7 +206,9 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
   HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override {
     std::lock_guard<std::mutex> hold(lock_);
     if (binding_) binding_->Release();
+    if (request_) request_->Release();
     binding_ = nullptr;
+    request_ = nullptr;
     return S_OK;
   }
   // Asked for what URLDownloadToFileW may not pass on (see the top of this file).
@@ -245,6 +253,7 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
  private:
   ~DownloadWatch() {
     if (binding_) binding_->Release();
+    if (request_) request_->Release();
   }
 
   // The total limit for the download, the connect limit for each request until it answers.
@@ -255,12 +264,21 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
   }
   bool over_time() const { return GetTickCount64() >= deadline(); }
 
+  // The binding and its current request both: after a redirect, Wine's binding no longer
+  // passes an abort on to the request.
   bool abort_binding() {
     IBinding* binding = nullptr;
+    IInternetProtocol* request = nullptr;
     {
       std::lock_guard<std::mutex> hold(lock_);
       binding = binding_;
+      request = request_;
       if (binding) binding->AddRef();
+      if (request) request->AddRef();
+    }
+    if (request) {
+      request->Abort(E_ABORT, 0);
+      request->Release();
     }
     if (!binding) return false;
     binding->Abort();
@@ -273,7 +291,8 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
   const ULONGLONG start_;
   std::atomic<ULONGLONG> request_start_;
   std::mutex lock_;
-  IBinding* binding_ = nullptr;  // under lock_
+  IBinding* binding_ = nullptr;           // under lock_
+  IInternetProtocol* request_ = nullptr;  // under lock_
   std::atomic<bool> answered_{false};
   std::atomic<bool> stopped_{false};
   std::atomic<bool> status_ok_{false};

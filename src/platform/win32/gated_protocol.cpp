@@ -141,7 +141,7 @@ class GatedProtocol final : public IInternetProtocol {
     Gate* gate = sink && bind_info && url ? gate_of(sink) : nullptr;
     if (!gate) return E_ABORT;  // not one of our downloads
     HRESULT hr = E_ABORT;
-    if (gate->may_start(url)) {
+    if (gate->may_start(url, this)) {
       auto* gated_sink = new Sink(sink, gate, url);
       auto* info = new BindInfo(bind_info);
       hr = inner_->Start(url, gated_sink, info, flags, reserved);

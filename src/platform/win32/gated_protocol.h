@@ -21,9 +21,10 @@ namespace platform::win32 {
 inline const IID kGateIid = {
     0x5b0c3a1e, 0x6d2f, 0x4e8b, {0x9a, 0x41, 0x3c, 0x7d, 0x2e, 0x10, 0xf4, 0xa9}};
 struct Gate : IUnknown {
-  // A request for `url` is about to be made: the download's first, or the redirect it
-  // allowed last. Anything else is refused.
-  virtual bool may_start(const wchar_t* url) = 0;
+  // A request for `url` is about to be made by `protocol`: the download's first, or the
+  // redirect it allowed last. Anything else is refused. The download may abort `protocol`
+  // from any thread until the binding stops.
+  virtual bool may_start(const wchar_t* url, IInternetProtocol* protocol) = 0;
   // The reply redirects to `next`, an absolute URL: whether the download may follow.
   virtual bool may_follow(const std::wstring& next) = 0;
   // The system followed a redirect on its own, unchecked: the download fails.

@@ -586,8 +586,8 @@ class RedirectFromPublicOrigin : public Retrieval {
 };
 
 TEST_F(RedirectFromPublicOrigin, IntoALocalAddressIsRefusedAndBAnswers) {
-  for (const char* local :
-       {"127.0.0.1", "127.0.0.53", "169.254.169.254", "10.1.2.3", "172.16.5.4", "192.168.7.8"}) {
+  for (const char* local : {"127.0.0.1", "127.0.0.53", "169.254.169.254", "10.1.2.3", "172.16.5.4",
+                            "192.168.7.8", "100.64.0.1", "198.18.0.1"}) {
     SCOPED_TRACE(local);
     HttpServer inside(test::echo(), at(local));
     HttpServer a(test::redirect(inside.url("/secret")), at(kPublic));

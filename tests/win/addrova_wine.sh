@@ -20,7 +20,8 @@ state=$1 build=$2 ECHO_SERVER=$3 lookups=${6:-}
 [[ ${CI:-} == true ]] && skip() { echo "FAIL: $1"; exit 1; }
 need_netns wine xdotool xclip Xvfb
 WORK=$(mktemp -d /tmp/addrova-wine-XXXXXX)
-trap 'netns_cleanup; rm -rf "$WORK"' EXIT
+PUB_NS=addrova-pub-$$  # the public origin's namespace, made by redirect_from_public
+trap 'netns_cleanup; ip netns delete "$PUB_NS" 2>/dev/null; rm -rf "$WORK"' EXIT
 wine_env "$state/ns-prefix"
 wine_prefix_once || { echo "FAIL: no Wine prefix: $(tail -3 "$WINEPREFIX.log")"; exit 1; }
 netns_create "addrova-wine-$$" || skip "cannot create a network namespace"
@@ -89,7 +90,7 @@ fi
 # log must show no request for it, and once to a port that counts what reaches it, which
 # must see no connection and no byte.
 redirect_from_public() {
-  local pub=addrova-pub-$$ port target
+  local pub=$PUB_NS target
   ip netns add "$pub" || { fail "cannot create a second namespace"; return; }
   ip link add "ve-a$$" netns "$NS" type veth peer name "ve-b$$" netns "$pub" &&
     in_ns ip addr add 198.51.100.254/24 dev "ve-a$$" && in_ns ip link set "ve-a$$" up &&
@@ -98,32 +99,7 @@ redirect_from_public() {
   ip netns exec "$pub" "$ECHO_SERVER" --port 80 --bind 198.51.100.1 --ready-file "$WORK/pub.ready" \
     --log "$WORK/pub.log" >"$WORK/pub.out" 2>&1 &
   local pub_pid=$!
-  bg_in_ns python3 -c '
-import os, socket, sys, threading
-listener = socket.socket()
-listener.bind(("127.0.0.1", 0))
-listener.listen(16)
-counts, lock = [0, 0], threading.Lock()
-def note(connections=0, received=0):
-    with lock:
-        counts[0] += connections
-        counts[1] += received
-        open(sys.argv[2] + ".tmp", "w").write("%d %d\n" % tuple(counts))
-        os.replace(sys.argv[2] + ".tmp", sys.argv[2])
-def drain(c):
-    while True:
-        data = c.recv(65536)
-        if not data:
-            return
-        note(received=len(data))
-note()
-open(sys.argv[1] + ".tmp", "w").write("%d\n" % listener.getsockname()[1])
-os.replace(sys.argv[1] + ".tmp", sys.argv[1])
-while True:
-    c, _ = listener.accept()
-    note(connections=1)
-    threading.Thread(target=drain, args=(c,), daemon=True).start()
-' "$WORK/counter.port" "$WORK/counter.seen" &
+  bg_in_ns python3 "$(dirname "$0")/../support/counting_port.py" "$WORK/counter.port" "$WORK/counter.seen" &
   PIDS+=($!)
   if wait_for 5 test -s "$WORK/pub.ready" && wait_for 5 test -s "$WORK/counter.port"; then
     : >"$WORK/counter.log"

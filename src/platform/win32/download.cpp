@@ -204,11 +204,7 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
     return stopped_ ? E_ABORT : S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (binding_) binding_->Release();
-    if (request_) request_->Release();
-    binding_ = nullptr;
-    request_ = nullptr;
+    let_go();
     return S_OK;
   }
   // Asked for what URLDownloadToFileW may not pass on (see the top of this file).
@@ -222,6 +218,16 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+  // Lets go of the binding and its request, which hold this callback in turn; done when
+  // the binding stops and again once the download returned, in case it never said so.
+  void let_go() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (binding_) binding_->Release();
+    if (request_) request_->Release();
+    binding_ = nullptr;
+    request_ = nullptr;
+  }
 
   bool stopped() const { return stopped_; }
   bool status_ok() const { return status_ok_; }
@@ -251,10 +257,7 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
   }
 
  private:
-  ~DownloadWatch() {
-    if (binding_) binding_->Release();
-    if (request_) request_->Release();
-  }
+  ~DownloadWatch() { let_go(); }
 
   // The total limit for the download, the connect limit for each request until it answers.
   ULONGLONG deadline() const {
@@ -352,6 +355,7 @@ bool download_to_file(const std::string& url, const std::string& path) {
   SetEvent(done);
   watchdog.join();
   CloseHandle(done);
+  watch->let_go();
   // URLDownloadToFileW copies the reply from a cache file the system insists on; the entry
   // goes as soon as the copy is made.
   for (const std::wstring& fetched : watch->urls()) DeleteUrlCacheEntryW(fetched.c_str());

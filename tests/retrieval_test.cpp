@@ -615,8 +615,8 @@ class RedirectFromPublicOrigin : public Retrieval {
 // Refused before a connection is made: the local port never sees a byte, not even the
 // start of a TLS handshake.
 TEST_F(RedirectFromPublicOrigin, IntoALocalAddressIsRefusedAndBAnswers) {
-  for (const char* local :
-       {"127.0.0.1", "127.0.0.53", "169.254.169.254", "10.1.2.3", "172.16.5.4", "192.168.7.8"}) {
+  for (const char* local : {"127.0.0.1", "127.0.0.53", "169.254.169.254", "10.1.2.3", "172.16.5.4",
+                            "192.168.7.8", "100.64.0.1", "198.18.0.1"}) {
     for (const std::string scheme : {"http", "https"}) {
       SCOPED_TRACE(scheme + "://" + local);
       HttpServer inside(test::echo(), at(local));

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "logic/ipv4_scope.h"
+#include "platform/gtk/own_addresses.h"
 #include "platform/platform.h"
 
 namespace {
@@ -89,6 +92,12 @@ TEST(SocketSession, LookupsOnSeveralThreadsAtOnce) {
   });
   if (got == "skip") GTEST_SKIP() << "no private mount namespace here (needs root)";
   EXPECT_EQ(got, "ok");
+}
+
+// The loopback interface is always there; its address is among the machine's own.
+TEST(OwnAddresses, IncludeTheLoopbackAddress) {
+  const std::vector<shared::IpAddress> own = platform::gtk::own_addresses();
+  EXPECT_NE(std::find(own.begin(), own.end(), shared::ipv4_mapped(0x7F000001)), own.end());
 }
 
 }  // namespace

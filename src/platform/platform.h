@@ -259,12 +259,12 @@ class SocketSession {
   bool started_ = false;
 };
 
-// Limits of every download: no byte of an answer within connect_timeout_ms after the
-// download began fails it, and so does not being done after total_timeout_ms. A server that
-// takes the connection and stays silent is thus given up at connect_timeout_ms; an answer
-// that has begun, however slow, has until total_timeout_ms. A body longer than max_bytes never reaches the file whole: the
-// download either fails (Windows) or ends there and succeeds with the body's first
-// max_bytes bytes (GTK, where only the start of the reply counts).
+// Limits of every download: one that has received no byte of an answer connect_timeout_ms
+// after it began (or after the request that followed a redirect was sent) fails, a server
+// that takes the connection and stays silent included; one not done after total_timeout_ms
+// fails. A body longer than max_bytes never reaches the file whole: the download either
+// fails (Windows) or ends there and succeeds with the body's first max_bytes bytes (GTK,
+// where only the start of the reply counts).
 struct DownloadLimits {
   long connect_timeout_ms = 10000;
   long total_timeout_ms = 30000;
@@ -272,7 +272,10 @@ struct DownloadLimits {
 };
 void set_download_limits(const DownloadLimits& limits);
 // Blocking download of url into path; true when the download succeeded. A failed download
-// leaves the file at path as it was.
+// leaves the file at path as it was. Only http and https; at most five redirects are
+// followed, and one into this machine or its network (logic/ipv4_scope.h: the local ranges
+// and the machine's own addresses) only from an origin there; a refused redirect is
+// never asked for.
 bool download_to_file(const std::string& url, const std::string& path);
 
 // ---- profile (ini) file ------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <regex>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "blackbox_config.h"
 #include "harness.h"
@@ -303,7 +304,7 @@ using Redirect = Namespaced;
 TEST_F(Redirect, FromPublicOriginCasesOfServiceTestsRunAndPass) {
   BB_NEED(missing_tools({"ip"}));
   for (const char* address : {"198.51.100.1", "203.0.113.7", "169.254.169.254", "10.1.2.3",
-                              "172.16.5.4", "192.168.7.8"}) {
+                              "172.16.5.4", "192.168.7.8", "100.64.0.1", "198.18.0.1"}) {
     ASSERT_EQ(run({"ip", "addr", "replace", std::string(address) + "/32", "dev", "lo"}).status, 0)
         << address;
   }
@@ -314,6 +315,48 @@ TEST_F(Redirect, FromPublicOriginCasesOfServiceTestsRunAndPass) {
   // A case that skipped, or none at all, proves nothing.
   EXPECT_TRUE(std::regex_search(out.text, std::regex(R"(\[  PASSED  \] [1-9])")));
   EXPECT_EQ(out.text.find("SKIPPED"), std::string::npos);
+}
+
+// The contract case that needs a public origin: echo_server on 198.51.100.1 redirects into
+// this machine, once to echo_server on 127.0.0.1:80, whose log must show no request for
+// it, and once to a port that counts what reaches it, which must see no byte (a TLS
+// handshake included). (On the loopback interface the origin is this machine's own
+// address: a back end that counts those as local needs the origin in a namespace of its
+// own, as tests/win/addrova_wine.sh does.)
+TEST_F(Redirect, ContractCaseFromAPublicOriginReachesNoLocalPort) {
+  BB_NEED(missing_tools({"ip", "python3"}));
+  ASSERT_EQ(run({"ip", "addr", "replace", "198.51.100.1/32", "dev", "lo"}).status, 0);
+  ASSERT_TRUE(start_echo_server({})) << read_file(work_ / "echo_server.out");
+  Process origin, counter;
+  origin.start({ADDROVA_ECHO_SERVER, "--port", "80", "--bind", "198.51.100.1", "--ready-file",
+                work_ / "origin.ready", "--log", work_ / "origin.log"},
+               work_ / "origin.out");
+  counter.start({"python3", ADDROVA_SOURCE_DIR "/tests/support/counting_port.py",
+                 work_ / "counter.port", work_ / "counter.seen"},
+                work_ / "counter.out");
+  ASSERT_TRUE(wait_until(
+      5s, [&] { return fs::exists(work_ / "origin.ready") && fs::exists(work_ / "counter.port"); }))
+      << read_file(work_ / "origin.out") << read_file(work_ / "counter.out");
+  std::string port = read_file(work_ / "counter.port");
+  port.erase(port.find_last_not_of('\n') + 1);
+  write_file(work_ / "counter.log", "");
+  for (const auto& [server, log] :
+       {std::pair<std::string, fs::path>{"127.0.0.1:80", work_ / "requests.log"},
+        {"127.0.0.1:" + port, work_ / "counter.log"}}) {
+    const Output out = run(
+        {ADDROVA_CONTRACT_TESTS,
+         "--gtest_filter=ContractDownload.RedirectFromAPublicOriginIntoThisMachineIsNeverAskedFor"},
+        60s,
+        {"ADDROVA_PUBLIC_SERVER=198.51.100.1:80", "ADDROVA_TEST_SERVER=" + server,
+         "ADDROVA_TEST_SERVER_LOG=" + log.string(), "DISPLAY"},
+        true);
+    std::printf("%s", out.text.c_str());
+    EXPECT_EQ(out.status, 0) << server;
+    EXPECT_TRUE(std::regex_search(out.text, std::regex(R"(\[  PASSED  \] 1 test)"))) << server;
+  }
+  const std::string seen = read_file(work_ / "counter.seen");
+  std::printf("the counting port saw %s", seen.c_str());
+  EXPECT_EQ(seen.substr(seen.find(' ') + 1), "0\n") << "bytes reached the local port";
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 # endpoint hosts and this machine's name to 127.0.0.1, where echo_server answers on port
 # 80; Addrova.ini beside it asks for the file output and a refresh every second.
 #   addrova_wine.sh STATE_DIR WIN_BUILD ECHO_SERVER HOST_A HOST_B [LOOKUPS]
-# Checks the saved file's bytes, the clipboard, the title and a second lookup, and that
+# Checks the saved file's bytes, the clipboard, the title and a second lookup, that a
+# redirect from a public origin outside the namespace into it is never asked for, and that
 # two copies at once each get their own answer; with
 # ADDROVA_SCREENSHOTS=DIR, pictures of the main window and the options dialog go there.
 # Then at each DPI in ADDROVA_WINE_DPIS (e.g. "120 144"): the window placed and scaled.
@@ -19,7 +20,8 @@ state=$1 build=$2 ECHO_SERVER=$3 lookups=${6:-}
 [[ ${CI:-} == true ]] && skip() { echo "FAIL: $1"; exit 1; }
 need_netns wine xdotool xclip Xvfb
 WORK=$(mktemp -d /tmp/addrova-wine-XXXXXX)
-trap 'netns_cleanup; rm -rf "$WORK"' EXIT
+PUB_NS=addrova-pub-$$  # the public origin's namespace, made by redirect_from_public
+trap 'netns_cleanup; ip netns delete "$PUB_NS" 2>/dev/null; rm -rf "$WORK"' EXIT
 wine_env "$state/ns-prefix"
 wine_prefix_once || { echo "FAIL: no Wine prefix: $(tail -3 "$WINEPREFIX.log")"; exit 1; }
 netns_create "addrova-wine-$$" || skip "cannot create a network namespace"
@@ -82,6 +84,45 @@ if [[ -n $lookups ]]; then
   wait "$PROG_PID" && echo "closed through WM_DELETE_WINDOW: status 0" || fail "exit status $? after WM_DELETE_WINDOW"
   exit $((FAILURES > 0))
 fi
+# Redirects from an origin outside this machine, on a public address (a second namespace
+# behind a veth pair: 198.51.100.1 there, 198.51.100.254 here), into this machine: the
+# contract test that needs such an origin, sent once to echo_server on 127.0.0.1:80, whose
+# log must show no request for it, and once to a port that counts what reaches it, which
+# must see no connection and no byte.
+redirect_from_public() {
+  local pub=$PUB_NS target
+  ip netns add "$pub" || { fail "cannot create a second namespace"; return; }
+  ip link add "ve-a$$" netns "$NS" type veth peer name "ve-b$$" netns "$pub" &&
+    in_ns ip addr add 198.51.100.254/24 dev "ve-a$$" && in_ns ip link set "ve-a$$" up &&
+    ip netns exec "$pub" ip addr add 198.51.100.1/24 dev "ve-b$$" &&
+    ip netns exec "$pub" ip link set "ve-b$$" up || { fail "no veth pair"; ip netns delete "$pub"; return; }
+  ip netns exec "$pub" "$ECHO_SERVER" --port 80 --bind 198.51.100.1 --ready-file "$WORK/pub.ready" \
+    --log "$WORK/pub.log" >"$WORK/pub.out" 2>&1 &
+  local pub_pid=$!
+  bg_in_ns python3 "$(dirname "$0")/../support/counting_port.py" "$WORK/counter.port" "$WORK/counter.seen" &
+  PIDS+=($!)
+  if wait_for 5 test -s "$WORK/pub.ready" && wait_for 5 test -s "$WORK/counter.port"; then
+    : >"$WORK/counter.log"
+    for target in "127.0.0.1:80 requests.log" "127.0.0.1:$(cat "$WORK/counter.port") counter.log"; do
+      in_ns env ADDROVA_PUBLIC_SERVER=198.51.100.1:80 ADDROVA_TEST_SERVER="${target% *}" \
+        ADDROVA_TEST_SERVER_LOG="Z:${WORK//\//\\}\\${target#* }" wine "$build/tests/win/contract_tests.exe" \
+        --gtest_filter=ContractDownload.RedirectFromAPublicOriginIntoThisMachineIsNeverAskedFor \
+        >"$WORK/contract.out" 2>&1 </dev/null
+      grep -q '^\[  PASSED  \] 1 test' "$WORK/contract.out" ||
+        fail "redirects from a public origin to ${target% *}: $(grep -E 'Failure|Expected|Which|was asked|SKIPPED' "$WORK/contract.out" | head -8)"
+    done
+    echo "redirects from 198.51.100.1 into this machine: $(grep -c ' GET /location/' "$WORK/pub.log") refused," \
+      "the counting port saw $(cut -d' ' -f1 "$WORK/counter.seen") connections and $(cut -d' ' -f2 "$WORK/counter.seen") bytes"
+    [[ $(cat "$WORK/counter.seen") == "0 0" ]] || fail "the local port was reached: $(cat "$WORK/counter.seen") (connections bytes)"
+    (($(grep -c ' GET /location/' "$WORK/pub.log") == 4)) || fail "the public origin was asked $(grep -c ' GET /location/' "$WORK/pub.log") times, not 4"
+    (($(grep -c ' GET /echo/192.0.2.81/' "$WORK/requests.log") == 0)) || fail "echo_server on 127.0.0.1 was asked"
+  else
+    fail "the public origin or the counting port did not start: $(cat "$WORK/pub.out")"
+  fi
+  kill "$pub_pid" 2>/dev/null && wait "$pub_pid" 2>/dev/null
+  ip netns delete "$pub"
+}
+redirect_from_public
 # shots WINDOW DPI SUFFIX: with ADDROVA_SCREENSHOTS, the main window and the options dialog,
 # opened through the gear at (380, 19) of the 402x39 client area at 96 DPI, inside Wine's frame.
 shots() {

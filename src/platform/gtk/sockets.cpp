@@ -1,12 +1,16 @@
-// Host name and local address through the resolver; POSIX needs no library start-up.
+// Host name and local address through the resolver, and the interfaces' own addresses;
+// POSIX needs no library start-up.
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
+#include "platform/gtk/own_addresses.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -40,5 +44,29 @@ bool SocketSession::first_ipv4(const std::string& name, std::string& dotted) con
   dotted = text;
   return true;
 }
+
+namespace gtk {
+
+std::vector<shared::IpAddress> own_addresses() {
+  std::vector<shared::IpAddress> own;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return own;
+  for (const ifaddrs* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr) continue;
+    if (i->ifa_addr->sa_family == AF_INET) {
+      own.push_back(shared::ipv4_mapped(
+          ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr)));
+    } else if (i->ifa_addr->sa_family == AF_INET6) {
+      shared::IpAddress a;
+      std::memcpy(a.data(), &reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr,
+                  a.size());
+      own.push_back(a);
+    }
+  }
+  freeifaddrs(list);
+  return own;
+}
+
+}  // namespace gtk
 
 }  // namespace platform

@@ -64,16 +64,15 @@ void init(int& argc, char**& argv) {
   // The windows draw nothing with OpenGL; without this GDK would load the GL stack at
   // start (with a software renderer, tens of megabytes) only to probe its visuals.
   g_setenv("GDK_GL", "disable", FALSE);
-  // The locale is the user's, but its character type is UTF-8 even where none is set (the
-  // C locale of a bare container or service): GDK writes a window's legacy title (WM_NAME)
-  // in the locale's encoding and leaves it out when the title does not fit, so in plain C
-  // the Japanese titles would be missing for every tool and window manager reading it.
-  gtk_disable_setlocale();
-  std::setlocale(LC_ALL, "");
+  gtk_init(&argc, &argv);
+  // The locale is the user's (gtk_init set it), but its character type is UTF-8 even where
+  // none is set (the C locale of a bare container or service): GDK writes a window's legacy
+  // title (WM_NAME) in the locale's encoding, at each title change, and leaves it out when
+  // the title does not fit, so in plain C the Japanese titles would be missing for every
+  // tool and window manager reading it.
   const char* ctype = std::setlocale(LC_CTYPE, nullptr);
   if (!ctype || !std::strcmp(ctype, "C") || !std::strcmp(ctype, "POSIX"))
     std::setlocale(LC_CTYPE, "C.UTF-8");
-  gtk_init(&argc, &argv);
   GtkCssProvider* css = gtk_css_provider_new();
   gtk_css_provider_load_from_data(css, kCss, -1, nullptr);
   gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),

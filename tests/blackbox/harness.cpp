@@ -216,7 +216,7 @@ std::string Harness::enter_namespace() {
   write_hosts(kServer);
   // Every process started from here on reads this file as /etc/hosts.
   if (mount(hosts_.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
-    return std::string("cannot bind the hosts file: ") + std::strerror(errno);
+    return std::string("cannot bind the hosts file over /etc/hosts: ") + std::strerror(errno);
   bound_hosts_ = true;
   return "";
 }

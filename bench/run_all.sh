@@ -49,7 +49,7 @@ ENV=(env DISPLAY=":$DISPLAY_NUM")
 # A client that stays connected, as a desktop's do: the X server does not reset, and the
 # GL probe GTK caches on the root window (GDK_VISUALS) at the first bare window stays.
 bg_in_ns "${ENV[@]}" xprop -root -spy >/dev/null & PIDS+=($!)
-in_ns "${ENV[@]}" "$A/bare_window"
+in_ns "${ENV[@]}" timeout 30 "$A/bare_window" || { echo "the first bare window was not drawn within 30 s"; exit 1; }
 PROBE_GL='xprop -root -remove GDK_VISUALS'
 
 # timed RUNS NAME COMMAND…: hyperfine's median times in ms of the COMMANDs, one a line, run
@@ -75,7 +75,7 @@ figure() {
 
 echo "== lookup, request -> clipboard (lookup_driver, $LOOKUPS lookups) vs curl -s"
 lookup=$(in_ns "${ENV[@]}" "$A/lookup_driver" "$LOOKUPS" | sed -n 's/^median_ms=//p')
-[[ $(in_ns curl -s "$URL") == *"Current IP Address: 127.0.0.1"* ]] || echo "warning: curl's page is not the echo"
+[[ $(in_ns curl -s -m 10 "$URL") == *"Current IP Address: 127.0.0.1"* ]] || echo "warning: curl's page is not the echo"
 figure "lookup, request -> clipboard" "$lookup" ms 0.5 "curl -s, whole process" \
   "$(timed "$LOOKUPS" curl "curl -s -o /dev/null $URL")"
 

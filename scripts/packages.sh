@@ -20,17 +20,29 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Starts Xvfb on a free display at 24-bit depth and exports DISPLAY; XVFB_PID is set.
+# Starts Xvfb on a free display at 24-bit depth and exports DISPLAY; XVFB_PID is set. Xvfb
+# picks the display itself and writes its number once it takes clients (-displayfd), so no
+# probe is needed and two scripts starting at once do not race for one. -noreset: by
+# default the server resets whenever its last client leaves, and a program connecting
+# during that reset fails with "cannot open display".
 start_xvfb() {
-  local n=90
-  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  local out n=""
+  out=$(mktemp /tmp/addrova-xvfb-XXXXXX)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$out.display" >"$out" 2>&1 &
   XVFB_PID=$!
-  export DISPLAY=":$n"
-  for _ in $(seq 200); do
-    xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
-    sleep 0.05
+  for _ in $(seq 100); do
+    n=$(cat "$out.display" 2>/dev/null || true)
+    [ -n "$n" ] || ! kill -0 "$XVFB_PID" 2>/dev/null && break
+    sleep 0.1
   done
-  echo "Xvfb did not start" >&2
-  return 1
+  if [ -n "$n" ]; then
+    export DISPLAY=":$n"
+  elif kill "$XVFB_PID" 2>/dev/null; then
+    echo "Xvfb took no clients within 10 s; its output:" >&2
+  else
+    echo "Xvfb ended at start; its output:" >&2
+  fi
+  [ -n "$n" ] || cat "$out" >&2
+  rm -f "$out" "$out.display"
+  [ -n "$n" ]
 }

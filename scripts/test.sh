@@ -28,6 +28,12 @@ step() { printf '\n== %s (%ss)\n' "$1" $((SECONDS - start)); }
 
 step "installing packages"
 install_packages "${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+# The network-namespace tests bind their own hosts file over /etc/hosts, which a minimal
+# root (debootstrap --variant=minbase) does not have: it gets the one Debian installs.
+if [ ! -e /etc/hosts ] && [ "$(id -u)" -eq 0 ]; then
+  printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\tlocalhost ip6-localhost ip6-loopback\n' \
+    "$(hostname)" >/etc/hosts
+fi
 
 # Options every configure here sets: tests on, warnings as errors, the built-in endpoints
 # and home page (-U drops a value left in the cache, so the defaults apply).

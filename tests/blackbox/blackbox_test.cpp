@@ -131,9 +131,10 @@ TEST_F(BlackBox, TerminalModePrintsTheAddressAndTouchesNothingElse) {
   marker.start({"xclip", "-quiet", "-selection", "clipboard", "-i", work_ / "marker"},
                work_ / "xclip.out");
   ASSERT_TRUE(wait_until(5s, [&] { return clipboard() == "marker"; }));
-  const std::vector<std::string> env = {"HOME=" + home.string(),
-                                        "XDG_CONFIG_HOME=" + (home / ".config").string(),
-                                        "ASAN_OPTIONS=detect_leaks=0", "DISPLAY"};
+  // In the C locale too, its texts reach the terminal as they are (UTF-8). DISPLAY comes last.
+  std::vector<std::string> env = kNoLocale;
+  env.insert(env.end(), {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                         "ASAN_OPTIONS=detect_leaks=0", "DISPLAY"});
   Output out;
   std::string err;
   auto cli = [&](std::vector<std::string> args, const std::vector<std::string>& e) {

@@ -26,6 +26,7 @@ namespace bb {
 
 const std::string kTargetA = "/Current%20IP%20Check.htm";
 const std::string kTargetB = "/ip.php";
+const std::vector<std::string> kNoLocale = {"LANG", "LC_ALL", "LC_CTYPE"};
 
 namespace {
 
@@ -226,7 +227,7 @@ std::string Harness::enter_namespace() {
   write_hosts(kServer);
   // Every process started from here on reads this file as /etc/hosts.
   if (mount(hosts_.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
-    return std::string("cannot bind the hosts file: ") + std::strerror(errno);
+    return std::string("cannot bind the hosts file over /etc/hosts: ") + std::strerror(errno);
   bound_hosts_ = true;
   return "";
 }
@@ -292,11 +293,12 @@ fs::path Harness::copy_program() {
 
 void Harness::start_program(const fs::path& binary, const std::vector<std::string>& env,
                             const std::vector<std::string>& prefix) {
-  std::vector<std::string> all = {"HOME=" + (work_ / "home").string(),
-                                  "XDG_CONFIG_HOME=" + (work_ / "home" / "config").string(),
-                                  "XDG_RUNTIME_DIR=" + work_.string(),
-                                  // GTK's process-lifetime caches are no leak of the program.
-                                  "ASAN_OPTIONS=detect_leaks=0"};
+  std::vector<std::string> all = kNoLocale;
+  all.insert(all.end(), {"HOME=" + (work_ / "home").string(),
+                         "XDG_CONFIG_HOME=" + (work_ / "home" / "config").string(),
+                         "XDG_RUNTIME_DIR=" + work_.string(),
+                         // GTK's process-lifetime caches are no leak of the program.
+                         "ASAN_OPTIONS=detect_leaks=0"});
   all.insert(all.end(), env.begin(), env.end());
   started_ = std::chrono::system_clock::now();
   std::vector<std::string> argv = prefix;
@@ -361,6 +363,10 @@ bool Harness::await_lookups(std::size_t n, std::chrono::seconds stall) {
 // A run that could not happen here ends with 77, which CTest reports as skipped.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  // The tools (xdotool, xwininfo, xclip) match and print the Japanese window titles as
+  // UTF-8 whatever locale the machine has, or has not (C.UTF-8 is on every Debian, without
+  // the locales package). The program gets none of this: see kNoLocale.
+  setenv("LC_ALL", "C.UTF-8", 1);
   const int status = RUN_ALL_TESTS();
   const auto* unit = ::testing::UnitTest::GetInstance();
   if (status == 0 && unit->skipped_test_count() > 0 && unit->successful_test_count() == 0)

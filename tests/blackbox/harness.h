@@ -70,6 +70,9 @@ constexpr char kServer[] = "127.0.0.1";
 constexpr char kNobody[] = "127.0.0.2";
 extern const std::string kTargetA;  // the request targets as echo_server logs them
 extern const std::string kTargetB;
+// What the program's environment goes without: it starts in the C locale, as in a bare
+// container or service, unless a test gives it one (the tools run in C.UTF-8).
+extern const std::vector<std::string> kNoLocale;
 
 class Harness : public ::testing::Test {
  protected:
@@ -89,8 +92,8 @@ class Harness : public ::testing::Test {
   std::size_t requests_for(const std::string& target) const { return request_times(target).size(); }
   // A copy of the program in its own folder (where its Addrova.ini goes).
   fs::path copy_program();
-  // Starts `binary` (the build's program by default) with a private home, after `prefix`
-  // (a command that runs it as another user, say).
+  // Starts `binary` (the build's program by default) with a private home and no locale
+  // (kNoLocale, then `env`), after `prefix` (a command that runs it as another user, say).
   void start_program(const fs::path& binary = {}, const std::vector<std::string>& env = {},
                      const std::vector<std::string>& prefix = {});
 

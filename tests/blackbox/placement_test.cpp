@@ -46,6 +46,8 @@ class Placement : public Harness {
     }
     std::vector<std::string> env = offline_;
     env.push_back("GDK_SCALE=" + std::to_string(scale));
+    // A UTF-8 locale, as on a desktop; the BlackBox tests run the program in the C locale.
+    env.push_back("LANG=C.UTF-8");
     start_program({}, env);
     std::string id;
     ASSERT_TRUE(wait_until(20s, [&] { return !(id = find_window("^Addrova")).empty(); }))

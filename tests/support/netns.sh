@@ -57,15 +57,29 @@ netns_create() {
   in_ns ip link set lo up && in_ns ip addr add 127.0.0.2/32 dev lo
 }
 
+# end_processes PID…: TERM, KILL for those still there 10 s later, and waits for them.
+end_processes() {
+  local pid
+  for pid; do kill "$pid" 2>/dev/null; done
+  wait_for 10 none_running "$@" || for pid; do kill -9 "$pid" 2>/dev/null; done
+  for pid; do wait "$pid" 2>/dev/null; done
+}
+
 # Ends the processes in PIDS, then anything left in the namespace, and deletes it.
 netns_cleanup() {
   local pid
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+  end_processes "${PIDS[@]}"
   [[ -n $NS ]] || return 0
   for pid in $(ip netns pids "$NS" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
   ip netns delete "$NS" 2>/dev/null
   rm -rf "/etc/netns/$NS"
+}
+
+# none_running PID…: none of them runs (an ended child not yet waited for does not count).
+none_running() {
+  local pid
+  for pid; do [[ $(sed 's/.*) //' "/proc/$pid/stat" 2>/dev/null) == [^Z]* ]] && return 1; done
+  return 0
 }
 
 # wait_for SECONDS COMMAND…: polls until COMMAND succeeds; 1 after SECONDS.
@@ -81,7 +95,7 @@ wait_for() {
 # start_echo_server OPTION…: echo_server (the one before ended) on 127.0.0.1:80 in the
 # namespace, requests logged to $WORK/requests.log; 1 when it is not ready in 5 s.
 start_echo_server() {
-  [[ -n $ECHO_PID ]] && kill "$ECHO_PID" 2>/dev/null && wait "$ECHO_PID" 2>/dev/null
+  [[ -z $ECHO_PID ]] || end_processes "$ECHO_PID"
   rm -f "$WORK/ready"
   : >"$WORK/requests.log"
   bg_in_ns "$ECHO_SERVER" --port 80 --bind 127.0.0.1 --ready-file "$WORK/ready" \

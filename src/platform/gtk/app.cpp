@@ -1,5 +1,7 @@
 // Application start, message loop, idle hook, the UI hand-off and message boxes.
 #include <atomic>
+#include <clocale>
+#include <cstring>
 #include <thread>
 
 #include "logic/utf8.h"
@@ -63,6 +65,14 @@ void init(int& argc, char**& argv) {
   // start (with a software renderer, tens of megabytes) only to probe its visuals.
   g_setenv("GDK_GL", "disable", FALSE);
   gtk_init(&argc, &argv);
+  // The locale is the user's (gtk_init set it), but its character type is UTF-8 even where
+  // none is set (the C locale of a bare container or service): GDK writes a window's legacy
+  // title (WM_NAME) in the locale's encoding, at each title change, and leaves it out when
+  // the title does not fit, so in plain C the Japanese titles would be missing for every
+  // tool and window manager reading it.
+  const char* ctype = std::setlocale(LC_CTYPE, nullptr);
+  if (!ctype || !std::strcmp(ctype, "C") || !std::strcmp(ctype, "POSIX"))
+    std::setlocale(LC_CTYPE, "C.UTF-8");
   GtkCssProvider* css = gtk_css_provider_new();
   gtk_css_provider_load_from_data(css, kCss, -1, nullptr);
   gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),

@@ -330,10 +330,16 @@ bool fetch(GMainContext* context, SoupSession* session, GUri* first, Download& d
     soup_message_add_flags(message, SOUP_MESSAGE_NO_REDIRECT);
     g_signal_connect(message, "network-event", G_CALLBACK(on_network_event), &d);
     g_signal_connect(message, "got-headers", G_CALLBACK(on_got_headers), &d);
+    // Every request, the one after a redirect too, has the connect limit for the start of
+    // its answer; the body then has what is left of the total limit.
+    d.answered = false;
+    GSource* connect_limit = add_timeout(context, g_connect_ms, on_connect_limit, d);
     Pending pending;
     soup_session_send_async(session, message, G_PRIORITY_DEFAULT, d.cancellable, keep_result,
                             &pending);
     GAsyncResult* result = await(context, pending);
+    g_source_destroy(connect_limit);
+    g_source_unref(connect_limit);
     GInputStream* in = soup_session_send_finish(session, result, nullptr);
     g_object_unref(result);
     const guint status = soup_message_get_status(message);
@@ -378,16 +384,13 @@ bool download_to_file(const std::string& url, const std::string& path) {
                                                        "proxy-resolver", resolver, nullptr);
   // The answer byte for byte, as the server sent it.
   soup_session_remove_feature_by_type(session, SOUP_TYPE_CONTENT_DECODER);
-  GSource* connect_limit = add_timeout(context, g_connect_ms, on_connect_limit, d);
   GSource* total_limit = add_timeout(context, g_total_ms, on_total_limit, d);
 
   std::string body;
   const bool ok = fetch(context, session, uri, d, body);
 
-  for (GSource* s : {connect_limit, total_limit}) {
-    g_source_destroy(s);
-    g_source_unref(s);
-  }
+  g_source_destroy(total_limit);
+  g_source_unref(total_limit);
   soup_session_abort(session);
   g_object_unref(session);
   g_object_unref(resolver);

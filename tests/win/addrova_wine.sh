@@ -156,7 +156,7 @@ two_copies() {
   PIDS+=("${pids[@]}")
   for ((i = 0; i < 600; i++)); do  # some 15 s of samples
     for n in 1 2; do
-      read -r line <"$WORK/copy$n.txt" 2>/dev/null && echo "${line%$'\r'}" >>"$WORK/seen$n"
+      { read -r line <"$WORK/copy$n.txt"; } 2>/dev/null && echo "${line%$'\r'}" >>"$WORK/seen$n"
     done
     sleep 0.02
   done
@@ -178,7 +178,7 @@ for dpi in ${ADDROVA_WINE_DPIS:-}; do
   wine_prefix_once || { fail "no Wine prefix at $dpi DPI"; continue; }
   bg_in_ns bash -c 'cd "$1" && exec wine Addrova.exe' _ "$WORK/app" >>"$WORK/program.log" 2>&1 &
   PIDS+=($!)
-  wait_for 30 bash -c "DISPLAY=:$DISPLAY_NUM xdotool search --name '^Addrova : .*127\.0\.0\.1' >/dev/null" &&
+  wait_for 60 bash -c "DISPLAY=:$DISPLAY_NUM xdotool search --name '^Addrova : .*127\.0\.0\.1' >/dev/null" &&
     sleep 0.5 && wid=$(on_display xdotool search --name '^Addrova : .*127\.0\.0\.1' | head -1) ||
     { fail "no main window with the address at $dpi DPI"; continue; }
   eval "$(on_display xdotool getwindowgeometry --shell "$wid")"

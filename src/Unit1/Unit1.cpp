@@ -23,6 +23,10 @@ TMainForm::TMainForm()
   platform::set_idle_hook([this] { FirstIdle(); });
 }
 
+TMainForm::~TMainForm() {
+  platform::on_network_change(nullptr);
+}
+
 // Runs once, after the window was shown and the queue went idle: the first lookup.
 void TMainForm::FirstIdle() {
   platform::set_idle_hook(nullptr);
@@ -50,12 +54,16 @@ void TMainForm::Button1Click() {
 
 bool TMainForm::LookupDone(const std::string& text, bool automatic) {
   const bool copy = shared::copies_to_clipboard(text, last_address_, automatic);
+  if (TFormOption::NotifyOfChange() && shared::notifies_change(text, last_address_, automatic))
+    platform::notify(shared::kChangedSummary, shared::change_text(last_address_, text));
   if (text != shared::kErrorText) last_address_ = text;
   return copy;
 }
 
+// Each tick counts down to the next automatic request, which a change of the network
+// brings forward to the first tick after it settled; either reloads the countdown.
 void TMainForm::tmExecTimer() {
-  if (tmExecTag != 0) {
+  if (!network_changes_.settled(std::chrono::steady_clock::now()) && tmExecTag != 0) {
     --tmExecTag;
     return;
   }
@@ -69,10 +77,17 @@ void TMainForm::tmExecTimer() {
 void TMainForm::ArmTimer() {
   tmExecTag = TFormOption::LiveInterval();
   tmExec.set_enabled(true);
+  platform::on_network_change([this] { NetworkChanged(); });
 }
 
 void TMainForm::DisarmTimer() {
   tmExec.set_enabled(false);
+  platform::on_network_change(nullptr);
+  network_changes_.clear();
+}
+
+void TMainForm::NetworkChanged() {
+  network_changes_.event(std::chrono::steady_clock::now());
 }
 
 void TMainForm::btnOptionClick() {

@@ -291,6 +291,55 @@ TEST_F(Gui, ANotificationServiceThatIsSilentOrMissingDelaysNothing) {
   EXPECT_EQ(service.calls().size(), 1u) << "the name was released, the service gone";
 }
 
+// A burst of network changes, as GIO reports them, while refresh is on at 600 s: one
+// automatic lookup (it keeps the user's clipboard) 2 s after the last change, and the
+// countdown starts again from it. A report that changed nothing, or any with refresh off,
+// makes none.
+TEST_F(Gui, ANetworkChangeMakesOneAutomaticLookupOnceItSettled) {
+  EXPECT_EQ(lookup(), "127.0.0.1");
+  platform::clipboard_set_text("user text");
+  const std::size_t before = server_->requests();
+  options_->edtSec.set_text("600");
+  main_->ArmTimer();
+  main_->tmExecTag = 5;
+  // Each report a change of the IPv4 side, unless it changed nothing.
+  int changes = 0;
+  struct Restore {
+    decltype(platform::gtk::network_state) saved = platform::gtk::network_state;
+    ~Restore() { platform::gtk::network_state = saved; }
+  } restore;
+  platform::gtk::network_state = [&changes] { return std::to_string(changes); };
+  const auto change = [&changes](bool real = true) {
+    changes += real;
+    g_signal_emit_by_name(g_network_monitor_get_default(), "network-changed", TRUE);
+  };
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) {
+    change();
+    pump_for(400);
+  }
+  change(false);
+  EXPECT_EQ(server_->requests(), before) << "asked before the burst settled";
+  ASSERT_TRUE(pump_until([&] { return server_->requests() > before; }));
+  const double settled =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GT(settled, 0.8 + 1.9);
+  EXPECT_LT(settled, 0.8 + 2.5);
+  EXPECT_EQ(main_->tmExecTag, 600);
+  pump_until([&] { return main_->edtIP.text() != shared::kBusyText; });
+  pump_for(2000);
+  EXPECT_EQ(server_->requests(), before + 1);
+  EXPECT_EQ(platform::clipboard_text(), "user text");
+
+  change(false);
+  pump_for(2500);
+  EXPECT_EQ(server_->requests(), before + 1) << "a report that changed nothing";
+  main_->DisarmTimer();
+  change();
+  pump_for(2500);
+  EXPECT_EQ(server_->requests(), before + 1) << "a lookup with refresh off";
+}
+
 // Counts the requests made over a number of timer ticks.
 std::vector<int> request_ticks(TMainForm& form, int ticks) {
   std::vector<int> at;

@@ -13,7 +13,8 @@ TMainForm::TMainForm()
       Button1(window_, {237, 8, 121, 25}, "取得してコピー"),
       edtIP(window_, {78, 8, 150, 26}, -15, true),
       btnOption(window_, {364, 4, 32, 30}, platform::PictureName{"option24"}),
-      tmExec(1000, [this] { tmExecTimer(); }) {
+      tmExec(1000, [this] { tmExecTimer(); }),
+      tmSettle(100, [this] { tmSettleTimer(); }) {
   Button1.set_hand_cursor();
   Button1.on_click([this] { Button1Click(); });
   btnOption.on_click([this] { btnOptionClick(); });
@@ -60,14 +61,17 @@ bool TMainForm::LookupDone(const std::string& text, bool automatic) {
   return copy;
 }
 
-// Each tick counts down to the next automatic request, which a change of the network
-// brings forward to the first tick after it settled; either reloads the countdown.
 void TMainForm::tmExecTimer() {
-  if (!network_changes_.settled(std::chrono::steady_clock::now()) && tmExecTag != 0) {
+  if (tmExecTag != 0) {
     --tmExecTag;
     return;
   }
-  // The same request as a press of the button, marked as the timer's.
+  AutomaticRequest();
+}
+
+// The same request as a press of the button, marked as automatic; the countdown to the
+// next one starts again.
+void TMainForm::AutomaticRequest() {
   automatic_request_ = true;
   Button1.click();
   automatic_request_ = false;
@@ -84,10 +88,18 @@ void TMainForm::DisarmTimer() {
   tmExec.set_enabled(false);
   platform::on_network_change(nullptr);
   network_changes_.clear();
+  tmSettle.set_enabled(false);
 }
 
 void TMainForm::NetworkChanged() {
   network_changes_.event(std::chrono::steady_clock::now());
+  tmSettle.set_enabled(true);
+}
+
+void TMainForm::tmSettleTimer() {
+  if (!network_changes_.settled(std::chrono::steady_clock::now())) return;
+  tmSettle.set_enabled(false);
+  AutomaticRequest();
 }
 
 void TMainForm::btnOptionClick() {

@@ -37,10 +37,14 @@ class TMainForm {
   platform::Edit edtIP;
   platform::Button btnOption;
   platform::Timer tmExec;
+  // Runs only while changes of the network are settling.
+  platform::Timer tmSettle;
 
  private:
   void FirstIdle();
+  void AutomaticRequest();
   void NetworkChanged();
+  void tmSettleTimer();
   // Set while the refresh timer presses the button.
   bool automatic_request_ = false;
   // Changes of the network while refresh is on; a lookup follows once they settled.

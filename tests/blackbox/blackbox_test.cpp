@@ -93,6 +93,34 @@ TEST_F(BlackBox, SettingsFileRefreshesOnTheTimerAndSavesTheAddress) {
   EXPECT_EQ(read_file(out), "127.0.0.1\r\n");
 }
 
+// Refresh on at an interval of 600 s: a change of the network (a new link with an address and
+// a default route, as a VPN brings) makes one lookup once it settled, within 5 s.
+TEST_F(BlackBox, ANetworkChangeBringsOneLookupWithin5Seconds) {
+  BB_NEED(missing_tools({"ip"}));
+  const fs::path app = copy_program();
+  write_file(app.parent_path() / "Addrova.ini", "[SETTING]\r\nTIMER=1\r\nTIMER_SEC=600\r\n");
+  serve();
+  start_program(app);
+  ASSERT_TRUE(await_lookups(1, 5s)) << read_file(work_ / "program.out");
+  std::this_thread::sleep_for(3s);
+  ASSERT_EQ(requests_for(kTargetA), 1u) << "a lookup without a change";
+  const double changed =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"ip", "link", "add", "veth0", "type", "veth", "peer", "name", "veth1"},
+           {"ip", "addr", "add", "192.0.2.2/24", "dev", "veth0"},
+           {"ip", "link", "set", "veth1", "up"},
+           {"ip", "link", "set", "veth0", "up"},
+           {"ip", "route", "add", "default", "via", "192.0.2.1", "dev", "veth0"}})
+    ASSERT_EQ(run(args).status, 0) << args[1] << ' ' << args[2] << ' ' << args[3];
+  EXPECT_TRUE(wait_until(5s, [&] { return requests_for(kTargetA) >= 2; }))
+      << "no lookup within 5 s of the change";
+  std::this_thread::sleep_for(3s);
+  const std::vector<double> at = request_times(kTargetA);
+  if (at.size() >= 2) std::printf("lookup %.2f s after the change\n", at[1] - changed);
+  EXPECT_EQ(at.size(), 2u) << "one lookup for the whole burst";
+}
+
 // Both endpoints accept and never answer: closing the window (WM_DELETE_WINDOW, as a window
 // manager's close button sends it) ends the process at once, with status 0.
 TEST_F(BlackBox, ClosingWhileALookupHangsEndsAtOnceWithStatus0) {

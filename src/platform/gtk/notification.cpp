@@ -1,6 +1,9 @@
 // Desktop notifications through the session bus's org.freedesktop.Notifications, and
 // network changes from GIO's network monitor. Every call to the bus is asynchronous: the
 // UI thread never waits for it, and the bus is first asked for at the first notification.
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
 #include <optional>
 #include <utility>
 
@@ -97,7 +100,20 @@ std::function<void()>& network_handler() {
   return fn;
 }
 
+std::string& network_seen() {
+  static std::string state;
+  return state;
+}
+
+// GIO's monitor reports every route it sees come or go, and again after reading the tables
+// anew, which it does about a second after a change. The address looked up is IPv4, so a
+// report that leaves its routes and addresses as they were is no change here: so are the
+// IPv6 link-local addresses that come a second or two after a link does, which would
+// otherwise make a second lookup.
 void network_changed(GNetworkMonitor*, gboolean, gpointer) {
+  std::string now = gtk::network_state();
+  if (now == network_seen()) return;
+  network_seen() = std::move(now);
   const std::function<void()> fn = network_handler();
   gtk::invoke(fn);
 }
@@ -119,10 +135,34 @@ void notify(const std::string& summary, const std::string& body) {
 void on_network_change(std::function<void()> fn) {
   static bool connected = false;
   network_handler() = std::move(fn);
-  if (connected || !network_handler()) return;
+  if (!network_handler()) return;
+  network_seen() = gtk::network_state();
+  if (connected) return;
   connected = true;
   g_signal_connect(g_network_monitor_get_default(), "network-changed", G_CALLBACK(network_changed),
                    nullptr);
 }
 
+namespace gtk {
+
+std::function<std::string()> network_state = [] {
+  std::string state;
+  gchar* routes = nullptr;
+  if (g_file_get_contents("/proc/net/route", &routes, nullptr, nullptr)) state = routes;
+  g_free(routes);
+  ifaddrs* all = nullptr;
+  if (getifaddrs(&all) != 0) return state;
+  for (const ifaddrs* a = all; a; a = a->ifa_next) {
+    if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
+    const auto bits = [](const sockaddr* s) {
+      return s ? reinterpret_cast<const sockaddr_in*>(s)->sin_addr.s_addr : 0u;
+    };
+    state += std::string(a->ifa_name) + ' ' + std::to_string(bits(a->ifa_addr)) + '/' +
+             std::to_string(bits(a->ifa_netmask)) + '\n';
+  }
+  freeifaddrs(all);
+  return state;
+};
+
+}  // namespace gtk
 }  // namespace platform

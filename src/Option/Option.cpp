@@ -27,7 +27,7 @@ TFormOption::TFormOption()
       edtFileName(window_, {29, 156, 251, 21}, 255, kSaveFilter, "*.txt"),
       cbFileSave(window_, {10, 131, 256, 19}, "ＩＰ取得時に、下記のファイルでアドレスを保存する"),
       sButton1(window_, {277, 208, 105, 25}, "適用"),
-      cbNotify(window_, {10, 184, 200, 19}, "ＩＰアドレスが変わったら通知する") {
+      cbNotify(window_, {10, 183, 200, 19}, "ＩＰアドレスが変わったら通知する") {
   edtSec.set_text("5");
   cbNotify.set_checked(true);
   edtSec.set_enabled(false);

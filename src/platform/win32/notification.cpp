@@ -70,7 +70,8 @@ void on_network_change(std::function<void()> fn) {
   g_network_handler = std::move(fn);
   if (registered || !g_network_handler) return;
   HANDLE handle = nullptr;
-  registered = NotifyRouteChange2(AF_UNSPEC, route_changed, nullptr, FALSE, &handle) == NO_ERROR;
+  // IPv4 routes only: the address looked up is IPv4.
+  registered = NotifyRouteChange2(AF_INET, route_changed, nullptr, FALSE, &handle) == NO_ERROR;
 }
 
 namespace win32 {

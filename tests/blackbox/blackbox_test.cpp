@@ -93,6 +93,54 @@ TEST_F(BlackBox, SettingsFileRefreshesOnTheTimerAndSavesTheAddress) {
   EXPECT_EQ(read_file(out), "127.0.0.1\r\n");
 }
 
+// Refresh every second (a lookup every 2 s) against a stand-in notification service on a
+// private session bus. Text the user copies outlives three lookups of the same address; a
+// new address reaches the clipboard within one cycle and is told of exactly once,
+// "old → new".
+TEST_F(BlackBox, AChangedAddressReachesTheClipboardAndIsNotifiedOnce) {
+  BB_NEED(missing_tools({"ip", "dbus-daemon"}));
+  for (const char* address : {"198.51.100.7/32", "203.0.113.5/32"})
+    ASSERT_EQ(run({"ip", "addr", "add", address, "dev", "lo"}).status, 0) << address;
+  // Endpoint A's host at one of them: echo_server answers with the address asked from.
+  write_hosts("198.51.100.7");
+  serve({"--mode", "echo", "--bind", "0.0.0.0"});
+  const fs::path log = work_ / "notifications.log";
+  Process service;
+  service.start({ADDROVA_FAKE_NOTIFICATIONS, log}, work_ / "bus");
+  std::string bus;
+  ASSERT_TRUE(wait_until(10s, [&] {
+    bus = read_file(work_ / "bus");
+    return bus.find('\n') != std::string::npos;
+  })) << bus;
+  bus = bus.substr(0, bus.find('\n'));
+  ASSERT_TRUE(bus.starts_with("unix:")) << bus;
+
+  const fs::path app = copy_program();
+  write_file(app.parent_path() / "Addrova.ini", "[SETTING]\r\nTIMER=1\r\nTIMER_SEC=1\r\n");
+  start_program(app, {"DBUS_SESSION_BUS_ADDRESS=" + bus});
+  ASSERT_TRUE(await_clipboard("198.51.100.7", 5s));
+  write_file(work_ / "copied", "user text");
+  Process user;
+  user.start({"xclip", "-quiet", "-selection", "clipboard", "-i", work_ / "copied"},
+             work_ / "xclip.out");
+  ASSERT_TRUE(wait_until(5s, [&] { return clipboard() == "user text"; }));
+  const std::size_t copied_at = requests_for(kTargetA);
+  ASSERT_TRUE(await_lookups(copied_at + 3, 5s));
+  EXPECT_EQ(clipboard(), "user text") << "after three lookups of the same address";
+
+  write_hosts("203.0.113.5");
+  const std::size_t changed_at = requests_for(kTargetA);
+  EXPECT_TRUE(wait_until(3s, [&] { return clipboard() == "203.0.113.5"; }))
+      << "the new address is not on the clipboard one cycle later: " << clipboard();
+  EXPECT_LE(requests_for(kTargetA), changed_at + 2);
+  ASSERT_TRUE(await_lookups(requests_for(kTargetA) + 3, 5s));
+  const std::string told = read_file(log);
+  std::printf("notifications:\n%s", told.c_str());
+  EXPECT_EQ(told.substr(0, told.rfind('\t')),
+            "0\tグローバルＩＰが変わりました\t198.51.100.7 → 203.0.113.5")
+      << "not exactly one notification, or not this one";
+}
+
 // Refresh on at an interval of 600 s: a change of the network (a new link with an address and
 // a default route, as a VPN brings) makes one lookup once it settled, within 5 s.
 TEST_F(BlackBox, ANetworkChangeBringsOneLookupWithin5Seconds) {

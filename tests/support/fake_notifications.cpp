@@ -84,12 +84,14 @@ FakeNotifications::FakeNotifications() : state_(new State) {
   gint out = -1;
   GError* error = nullptr;
   // The daemon ends with the test process, not before: a bus closing under a connection
-  // ends a program whose connection GIO set to exit on close.
+  // ends a program whose connection GIO set to exit on close. Its warnings (as that it
+  // could not raise its limit of open files) are dropped; a daemon that did not start
+  // prints no address.
   const GSpawnChildSetupFunc end_with_parent = [](gpointer) { prctl(PR_SET_PDEATHSIG, SIGTERM); };
-  if (!g_spawn_async_with_pipes(nullptr, const_cast<gchar**>(argv), nullptr,
-                                GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
-                                end_with_parent, nullptr, nullptr, nullptr, &out, nullptr,
-                                &error)) {
+  if (!g_spawn_async_with_pipes(
+          nullptr, const_cast<gchar**>(argv), nullptr,
+          GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDERR_TO_DEV_NULL),
+          end_with_parent, nullptr, nullptr, nullptr, &out, nullptr, &error)) {
     why_not_ = std::string("dbus-daemon: ") + error->message;
     g_error_free(error);
     return;

@@ -206,15 +206,15 @@ std::string clipboard_text();
 // Opens an http URL in the user's browser.
 void open_url(Window& owner, const std::string& url);
 
-// ---- notifications and network changes ----------------------------------------------
+// ---- notifications and network changes ---------------------------------------------
 
 // Shows a desktop notification with the program's icon, in place of the one shown before in
 // this run. It returns at once and never waits for the desktop: where there is no
 // notification service, or it does not answer, nothing is shown and nothing is reported.
 void notify(const std::string& summary, const std::string& body);
-// From now on runs fn on the UI thread whenever the system reports a change of the
-// machine's network (an address, route or interface that comes or goes); a burst of changes
-// may come as many calls. A later call replaces fn; an empty fn ends the calls.
+// From now on runs fn on the UI thread after changes of the machine's IPv4 network (a route
+// that comes or goes, as with a link, an address or a VPN); a burst of changes may come as
+// several calls. A later call replaces fn; an empty fn ends the calls.
 void on_network_change(std::function<void()> fn);
 
 // ---- files -------------------------------------------------------------------------

@@ -111,6 +111,7 @@ std::string& network_seen() {
 // IPv6 link-local addresses that come a second or two after a link does, which would
 // otherwise make a second lookup.
 void network_changed(GNetworkMonitor*, gboolean, gpointer) {
+  if (!network_handler()) return;
   std::string now = gtk::network_state();
   if (now == network_seen()) return;
   network_seen() = std::move(now);

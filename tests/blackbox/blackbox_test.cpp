@@ -130,9 +130,16 @@ TEST_F(BlackBox, AChangedAddressReachesTheClipboardAndIsNotifiedOnce) {
 
   write_hosts("203.0.113.5");
   const std::size_t changed_at = requests_for(kTargetA);
-  EXPECT_TRUE(wait_until(3s, [&] { return clipboard() == "203.0.113.5"; }))
-      << "the new address is not on the clipboard one cycle later: " << clipboard();
-  EXPECT_LE(requests_for(kTargetA), changed_at + 2);
+  // Within one cycle: by the end of the first lookup that began after the change, not
+  // counted in seconds, which a loaded machine stretches.
+  std::size_t lookups = 0;
+  EXPECT_TRUE(wait_until(10s,
+                         [&] {
+                           lookups = requests_for(kTargetA);
+                           return clipboard() == "203.0.113.5";
+                         }))
+      << "the new address never reached the clipboard: " << clipboard();
+  EXPECT_LE(lookups, changed_at + 2) << "it took more than one cycle";
   ASSERT_TRUE(await_lookups(requests_for(kTargetA) + 3, 5s));
   const std::string told = read_file(log);
   std::printf("notifications:\n%s", told.c_str());

@@ -2,7 +2,7 @@
 # shellcheck shell=bash
 BUILD_PACKAGES=(build-essential cmake pkg-config libgtk-3-dev libsoup-3.0-dev)
 RUN_PACKAGES=(xvfb xauth xclip xdotool x11-apps imagemagick fonts-noto-cjk)
-TEST_PACKAGES=(libgtest-dev googletest iproute2 desktop-file-utils procps gsettings-desktop-schemas
+TEST_PACKAGES=(libgtest-dev googletest iproute2 desktop-file-utils procps gsettings-desktop-schemas dbus-daemon
                x11-utils x11-xserver-utils fonts-ipafont-gothic
                g++-mingw-w64-x86-64-posix wine wine64 fonts-wine locales
                clang libclang-rt-14-dev)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "fake_notifications.h"
 #include "gui_fixture.h"
 
 namespace {
@@ -194,13 +195,7 @@ TEST_F(Gui, TwoWorkersAtOnceAfterTheBoxWasClearedByHand) {
 // A lookup the refresh timer starts keeps what the user copied meanwhile unless it found
 // another address, and never copies its error text; a press of the button always copies.
 TEST_F(Gui, AutomaticLookupsKeepTheUsersClipboardUntilTheAddressChanges) {
-  const auto automatic = [&] {
-    main_->tmExecTag = 0;
-    main_->tmExecTimer();
-    EXPECT_TRUE(pump_until([&] { return main_->edtIP.text() != shared::kBusyText; }));
-    pump_for(20);
-    return main_->edtIP.text();
-  };
+  const auto automatic = [&] { return automatic_lookup(); };
   test::HttpServer refused(test::echo(), {"127.0.0.1", 0, test::HttpServer::Listen::Refuse});
   EXPECT_EQ(lookup(), "127.0.0.1");
   platform::clipboard_set_text("user text");
@@ -224,6 +219,125 @@ TEST_F(Gui, AutomaticLookupsKeepTheUsersClipboardUntilTheAddressChanges) {
   point_at(refused.url("/a"), refused.url("/b"));
   EXPECT_EQ(lookup(), shared::kErrorText);
   EXPECT_EQ(platform::clipboard_text(), shared::kErrorText) << "a press of the button";
+}
+
+void serve_address(test::HttpServer& server, const std::string& address) {
+  server.set_handler(test::fixed(200, test::echo_page(address)));
+}
+
+// Through a stand-in for the desktop's notification service on a private bus: each change
+// an automatic lookup finds is told once, "old → new", in place of the notification before;
+// the first address, the same one again, a press of the button and an unticked box tell
+// nothing.
+TEST_F(Gui, AChangedAddressIsNotifiedOnceInPlaceOfTheNotificationBefore) {
+  test::FakeNotifications& service = test::FakeNotifications::get();
+  ASSERT_EQ(service.why_not(), "");
+  service.clear();
+  serve_address(*server_, "198.51.100.7");
+  EXPECT_EQ(automatic_lookup(), "198.51.100.7");
+  EXPECT_EQ(automatic_lookup(), "198.51.100.7");
+  serve_address(*server_, "203.0.113.5");
+  EXPECT_EQ(automatic_lookup(), "203.0.113.5");
+  ASSERT_TRUE(pump_until([&] { return !service.calls().empty() && service.calls()[0].id; }));
+  serve_address(*server_, "192.0.2.9");
+  EXPECT_EQ(lookup(), "192.0.2.9");
+  serve_address(*server_, "198.51.100.7");
+  EXPECT_EQ(automatic_lookup(), "198.51.100.7");
+  ASSERT_TRUE(pump_until([&] { return service.calls().size() >= 2; }));
+  options_->cbNotify.set_checked(false);
+  serve_address(*server_, "203.0.113.5");
+  EXPECT_EQ(automatic_lookup(), "203.0.113.5");
+  pump_for(300);
+
+  const std::vector<test::FakeNotifications::Call> calls = service.calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].summary, "グローバルＩＰが変わりました");
+  EXPECT_EQ(calls[0].body, "198.51.100.7 → 203.0.113.5");
+  EXPECT_EQ(calls[0].replaces_id, 0u);
+  EXPECT_EQ(calls[1].body, "192.0.2.9 → 198.51.100.7");
+  EXPECT_EQ(calls[1].replaces_id, calls[0].id) << "a second notification beside the first";
+  EXPECT_EQ(calls[0].app_name, platform::application_title());
+  EXPECT_TRUE(calls[0].app_icon == "addrova" || calls[0].app_icon.ends_with("/addrova.png"))
+      << calls[0].app_icon;
+}
+
+// A service that never answers, then none at all: the lookups end as quickly as ever, and
+// nothing is shown in place of the notification.
+TEST_F(Gui, ANotificationServiceThatIsSilentOrMissingDelaysNothing) {
+  test::FakeNotifications& service = test::FakeNotifications::get();
+  ASSERT_EQ(service.why_not(), "");
+  service.clear();
+  service.set_answering(false);
+  BoxCatcher boxes;
+  std::vector<double> seconds;
+  const auto timed = [&](const std::string& address) {
+    serve_address(*server_, address);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(automatic_lookup(), address);
+    seconds.push_back(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  };
+  timed("198.51.100.7");
+  timed("203.0.113.5");
+  ASSERT_TRUE(pump_until([&] { return service.calls().size() == 1; }));
+  timed("198.51.100.7");  // while the first call waits for its answer
+  service.release_name();
+  service.set_answering(true);
+  timed("203.0.113.5");
+  timed("198.51.100.7");
+  pump_for(300);
+  for (double s : seconds) EXPECT_LT(s, 1.0);
+  EXPECT_EQ(boxes.texts, std::vector<std::string>{});
+  EXPECT_EQ(service.calls().size(), 1u) << "the name was released, the service gone";
+}
+
+// A burst of network changes, as GIO reports them, while refresh is on at 600 s: one
+// automatic lookup (it keeps the user's clipboard) 2 s after the last change, and the
+// countdown starts again from it. A report that changed nothing, or any with refresh off,
+// makes none.
+TEST_F(Gui, ANetworkChangeMakesOneAutomaticLookupOnceItSettled) {
+  EXPECT_EQ(lookup(), "127.0.0.1");
+  platform::clipboard_set_text("user text");
+  const std::size_t before = server_->requests();
+  options_->edtSec.set_text("600");
+  main_->ArmTimer();
+  main_->tmExecTag = 5;
+  // Each report a change of the IPv4 side, unless it changed nothing.
+  int changes = 0;
+  struct Restore {
+    decltype(platform::gtk::network_state) saved = platform::gtk::network_state;
+    ~Restore() { platform::gtk::network_state = saved; }
+  } restore;
+  platform::gtk::network_state = [&changes] { return std::to_string(changes); };
+  const auto change = [&changes](bool real = true) {
+    changes += real;
+    g_signal_emit_by_name(g_network_monitor_get_default(), "network-changed", TRUE);
+  };
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) {
+    change();
+    pump_for(400);
+  }
+  change(false);
+  EXPECT_EQ(server_->requests(), before) << "asked before the burst settled";
+  ASSERT_TRUE(pump_until([&] { return server_->requests() > before; }));
+  const double settled =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GT(settled, 0.8 + 1.9);
+  EXPECT_LT(settled, 0.8 + 2.5);
+  EXPECT_EQ(main_->tmExecTag, 600);
+  pump_until([&] { return main_->edtIP.text() != shared::kBusyText; });
+  pump_for(2000);
+  EXPECT_EQ(server_->requests(), before + 1);
+  EXPECT_EQ(platform::clipboard_text(), "user text");
+
+  change(false);
+  pump_for(2500);
+  EXPECT_EQ(server_->requests(), before + 1) << "a report that changed nothing";
+  main_->DisarmTimer();
+  change();
+  pump_for(2500);
+  EXPECT_EQ(server_->requests(), before + 1) << "a lookup with refresh off";
 }
 
 // Counts the requests made over a number of timer ticks.

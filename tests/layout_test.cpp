@@ -86,6 +86,8 @@ TEST_F(Layout, OptionsDialogTextsFitTheirBoxes) {
   options_->cbTimer.set_checked(true);
   options_->cbFileSave.set_checked(true);
   check_window(options_->Window());
+  // The notification box, added last, comes last in the tab order.
+  EXPECT_EQ(options_->Window().impl().focus_chain.back(), options_->cbNotify.impl().widget);
 }
 
 }  // namespace

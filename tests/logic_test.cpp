@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "logic/address_watch.h"
 #include "logic/first_line.h"
 #include "logic/int_parse.h"
 #include "logic/spin_rules.h"
@@ -225,6 +226,36 @@ TEST(SpinRules, LeavingRaisesSmallOrEmptyValues) {
   EXPECT_EQ(option::spin_leave("5", 5), "5");
   EXPECT_EQ(option::spin_leave("0010", 5), "0010");
   EXPECT_EQ(option::spin_leave("3600", 5), "3600");
+}
+
+// Only an automatic lookup that found another address than the one before tells the user.
+TEST(AddressWatch, AChangeIsAnotherAddressFoundByAnAutomaticLookup) {
+  using shared::notifies_change;
+  EXPECT_TRUE(notifies_change("198.51.100.7", "203.0.113.5", true));
+  EXPECT_FALSE(notifies_change("198.51.100.7", "203.0.113.5", false)) << "a press of the button";
+  EXPECT_FALSE(notifies_change("203.0.113.5", "203.0.113.5", true)) << "the same address";
+  EXPECT_FALSE(notifies_change("203.0.113.5", "", true)) << "the first address of a run";
+  EXPECT_FALSE(notifies_change(kError, "203.0.113.5", true)) << "an error";
+  EXPECT_EQ(shared::change_text("203.0.113.5", "198.51.100.7"), "203.0.113.5 → 198.51.100.7");
+}
+
+TEST(Settling, ABurstSettlesOnceTheQuietTimeAfterItsLastEvent) {
+  using namespace std::chrono_literals;
+  const shared::Settling::Time t0{};
+  shared::Settling s(2000ms);
+  EXPECT_FALSE(s.settled(t0 + 10s)) << "no event";
+  s.event(t0 + 20s);
+  s.event(t0 + 20500ms);
+  s.event(t0 + 21500ms);
+  EXPECT_FALSE(s.settled(t0 + 22s)) << "2 s after the first event, not after the last";
+  EXPECT_FALSE(s.settled(t0 + 23499ms));
+  EXPECT_TRUE(s.settled(t0 + 23500ms));
+  EXPECT_FALSE(s.settled(t0 + 24s)) << "once for a burst";
+  s.event(t0 + 30s);
+  EXPECT_TRUE(s.settled(t0 + 40s)) << "a later burst, looked at late";
+  s.event(t0 + 50s);
+  s.clear();
+  EXPECT_FALSE(s.settled(t0 + 60s)) << "cleared";
 }
 
 }  // namespace

@@ -76,6 +76,7 @@ TEST_F(Options, WithoutAFileTheDefaultsApply) {
   EXPECT_EQ(options_->edtFileName.text(), "");
   EXPECT_FALSE(options_->cbFileSave.checked());
   EXPECT_FALSE(options_->edtFileName.enabled());
+  EXPECT_TRUE(options_->cbNotify.checked());
 }
 
 TEST_F(Options, ACorruptFileGivesTheDefaults) {
@@ -86,10 +87,12 @@ TEST_F(Options, ACorruptFileGivesTheDefaults) {
   EXPECT_EQ(options_->edtSec.text(), "5");
   EXPECT_FALSE(options_->cbTimer.checked());
   EXPECT_FALSE(options_->cbFileSave.checked());
+  EXPECT_TRUE(options_->cbNotify.checked());
 }
 
 TEST_F(Options, StoredSettingsReachTheLiveOptionsAndTheTimer) {
-  write_ini("[setting]\ntimer_sec = 0x1F\nTIMER=7\nFILEPATH=/tmp/a b.txt\nFILESAVE=1\n");
+  write_ini(
+      "[setting]\ntimer_sec = 0x1F\nTIMER=7\nFILEPATH=/tmp/a b.txt\nFILESAVE=1\nnotify= 0x0\n");
   main_->FormShow();
   EXPECT_EQ(options_->edtSec.text(), "31");
   EXPECT_TRUE(options_->cbTimer.checked());
@@ -98,6 +101,7 @@ TEST_F(Options, StoredSettingsReachTheLiveOptionsAndTheTimer) {
   EXPECT_EQ(main_->tmExecTag, 31);
   EXPECT_EQ(options_->edtFileName.text(), "/tmp/a b.txt");
   EXPECT_TRUE(options_->edtFileName.enabled());
+  EXPECT_FALSE(options_->cbNotify.checked());
   main_->DisarmTimer();
 }
 
@@ -112,19 +116,21 @@ TEST_F(Options, SmallAndNegativeStoredIntervalsAreTakenAsTheyAre) {
   main_->DisarmTimer();
 }
 
-TEST_F(Options, ApplyWritesTheFourKeysAndKeepsForeignLines) {
+TEST_F(Options, ApplyWritesTheFiveKeysAndKeepsForeignLines) {
   options_->sButton1Click();
-  EXPECT_EQ(read_bytes(ini_), "[SETTING]\r\nTIMER_SEC=5\r\nTIMER=0\r\nFILEPATH=\r\nFILESAVE=0\r\n");
+  EXPECT_EQ(read_bytes(ini_),
+            "[SETTING]\r\nTIMER_SEC=5\r\nTIMER=0\r\nFILEPATH=\r\nFILESAVE=0\r\nNOTIFY=1\r\n");
 
   write_ini("; mine\r\n[Other]\r\nx=1\r\n\r\n[SETTING]\r\nTIMER=7\r\nKEEP=yes\r\n");
   main_->FormShow();
   options_->edtSec.set_text("abc");  // not an integer: stored as 5
   options_->cbFileSave.set_checked(true);
   options_->edtFileName.set_text("/tmp/out.txt");
+  options_->cbNotify.set_checked(false);
   options_->sButton1Click();
   EXPECT_EQ(read_bytes(ini_),
             "; mine\r\n[Other]\r\nx=1\r\n\r\n[SETTING]\r\nTIMER=1\r\nKEEP=yes\r\nTIMER_SEC=5\r\n"
-            "FILEPATH=/tmp/out.txt\r\nFILESAVE=1\r\n");
+            "FILEPATH=/tmp/out.txt\r\nFILESAVE=1\r\nNOTIFY=0\r\n");
   EXPECT_TRUE(main_->tmExec.enabled());
   main_->DisarmTimer();
 }
@@ -330,7 +336,7 @@ TEST_F(Options, StoredSavePathsSurviveReadingAndApplyByteForByte) {
     EXPECT_EQ(lookup(), "127.0.0.1");
     EXPECT_EQ(read_bytes(path), "127.0.0.1\r\n");
     options_->sButton1Click();
-    EXPECT_EQ(read_bytes(ini_), stored + "TIMER_SEC=5\r\nTIMER=0\r\n");
+    EXPECT_EQ(read_bytes(ini_), stored + "TIMER_SEC=5\r\nTIMER=0\r\nNOTIFY=1\r\n");
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(deep), {}), 1);
 

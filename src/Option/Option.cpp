@@ -26,8 +26,10 @@ TFormOption::TFormOption()
       edtSec(window_, {231, 95, 49, 21}, 5),
       edtFileName(window_, {29, 156, 251, 21}, 255, kSaveFilter, "*.txt"),
       cbFileSave(window_, {10, 131, 256, 19}, "ＩＰ取得時に、下記のファイルでアドレスを保存する"),
-      sButton1(window_, {277, 208, 105, 25}, "適用") {
+      sButton1(window_, {277, 208, 105, 25}, "適用"),
+      cbNotify(window_, {10, 183, 200, 19}, "ＩＰアドレスが変わったら通知する") {
   edtSec.set_text("5");
+  cbNotify.set_checked(true);
   edtSec.set_enabled(false);
   edtFileName.set_enabled(false);
   for (platform::Control* c :
@@ -123,4 +125,8 @@ bool TFormOption::SaveToFile() {
 
 std::string TFormOption::SavePath() {
   return FormOption ? FormOption->edtFileName.text() : "";
+}
+
+bool TFormOption::NotifyOfChange() {
+  return !FormOption || FormOption->cbNotify.checked();
 }

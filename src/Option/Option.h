@@ -27,6 +27,7 @@ class TFormOption {
   static int LiveInterval();
   static bool SaveToFile();
   static std::string SavePath();
+  static bool NotifyOfChange();
 
   platform::Window window_;
   platform::Label sLabel1;
@@ -40,6 +41,7 @@ class TFormOption {
   platform::FileNameEdit edtFileName;
   platform::CheckBox cbFileSave;
   platform::Button sButton1;
+  platform::CheckBox cbNotify;
 
  private:
   void ApplyTimerState();

@@ -13,7 +13,8 @@ TMainForm::TMainForm()
       Button1(window_, {237, 8, 121, 25}, "取得してコピー"),
       edtIP(window_, {78, 8, 150, 26}, -15, true),
       btnOption(window_, {364, 4, 32, 30}, platform::PictureName{"option24"}),
-      tmExec(1000, [this] { tmExecTimer(); }) {
+      tmExec(1000, [this] { tmExecTimer(); }),
+      tmSettle(100, [this] { tmSettleTimer(); }) {
   Button1.set_hand_cursor();
   Button1.on_click([this] { Button1Click(); });
   btnOption.on_click([this] { btnOptionClick(); });
@@ -21,6 +22,10 @@ TMainForm::TMainForm()
   window_.on_show([this] { FormShow(); });
   Button1.focus();
   platform::set_idle_hook([this] { FirstIdle(); });
+}
+
+TMainForm::~TMainForm() {
+  platform::on_network_change(nullptr);
 }
 
 // Runs once, after the window was shown and the queue went idle: the first lookup.
@@ -50,6 +55,8 @@ void TMainForm::Button1Click() {
 
 bool TMainForm::LookupDone(const std::string& text, bool automatic) {
   const bool copy = shared::copies_to_clipboard(text, last_address_, automatic);
+  if (TFormOption::NotifyOfChange() && shared::notifies_change(text, last_address_, automatic))
+    platform::notify(shared::kChangedSummary, shared::change_text(last_address_, text));
   if (text != shared::kErrorText) last_address_ = text;
   return copy;
 }
@@ -59,7 +66,12 @@ void TMainForm::tmExecTimer() {
     --tmExecTag;
     return;
   }
-  // The same request as a press of the button, marked as the timer's.
+  AutomaticRequest();
+}
+
+// The same request as a press of the button, marked as automatic; the countdown to the
+// next one starts again.
+void TMainForm::AutomaticRequest() {
   automatic_request_ = true;
   Button1.click();
   automatic_request_ = false;
@@ -69,10 +81,25 @@ void TMainForm::tmExecTimer() {
 void TMainForm::ArmTimer() {
   tmExecTag = TFormOption::LiveInterval();
   tmExec.set_enabled(true);
+  platform::on_network_change([this] { NetworkChanged(); });
 }
 
 void TMainForm::DisarmTimer() {
   tmExec.set_enabled(false);
+  platform::on_network_change(nullptr);
+  network_changes_.clear();
+  tmSettle.set_enabled(false);
+}
+
+void TMainForm::NetworkChanged() {
+  network_changes_.event(std::chrono::steady_clock::now());
+  tmSettle.set_enabled(true);
+}
+
+void TMainForm::tmSettleTimer() {
+  if (!network_changes_.settled(std::chrono::steady_clock::now())) return;
+  tmSettle.set_enabled(false);
+  AutomaticRequest();
 }
 
 void TMainForm::btnOptionClick() {

@@ -206,6 +206,17 @@ std::string clipboard_text();
 // Opens an http URL in the user's browser.
 void open_url(Window& owner, const std::string& url);
 
+// ---- notifications and network changes ---------------------------------------------
+
+// Shows a desktop notification with the program's icon, in place of the one shown before in
+// this run. It returns at once and never waits for the desktop: where there is no
+// notification service, or it does not answer, nothing is shown and nothing is reported.
+void notify(const std::string& summary, const std::string& body);
+// From now on runs fn on the UI thread after changes of the machine's IPv4 network (a route
+// that comes or goes, as with a link, an address or a VPN); a burst of changes may come as
+// several calls. A later call replaces fn; an empty fn ends the calls.
+void on_network_change(std::function<void()> fn);
+
 // ---- files -------------------------------------------------------------------------
 
 // The user's private temporary directory, ending in a separator; empty if there is none.

@@ -32,6 +32,7 @@ void LoadSettings() {
   const bool save = ini.read_integer(kSection, "FILESAVE", 0) != 0;
   opt.cbFileSave.set_checked(save);
   opt.edtFileName.set_enabled(save);
+  opt.cbNotify.set_checked(ini.read_integer(kSection, "NOTIFY", 1) != 0);
 }
 
 void SaveSettings() {
@@ -40,4 +41,5 @@ void SaveSettings() {
   ini.write_integer(kSection, "TIMER", TFormOption::AutoRefresh() ? 1 : 0);
   ini.write_string(kSection, "FILEPATH", TFormOption::SavePath());
   ini.write_integer(kSection, "FILESAVE", TFormOption::SaveToFile() ? 1 : 0);
+  ini.write_integer(kSection, "NOTIFY", TFormOption::NotifyOfChange() ? 1 : 0);
 }

@@ -94,6 +94,89 @@ TEST_F(BlackBox, SettingsFileRefreshesOnTheTimerAndSavesTheAddress) {
   EXPECT_EQ(read_file(out), "127.0.0.1\r\n");
 }
 
+// Refresh every second (a lookup every 2 s) against a stand-in notification service on a
+// private session bus. Text the user copies outlives three lookups of the same address; a
+// new address reaches the clipboard within one cycle and is told of exactly once,
+// "old → new".
+TEST_F(BlackBox, AChangedAddressReachesTheClipboardAndIsNotifiedOnce) {
+  BB_NEED(missing_tools({"ip", "dbus-daemon"}));
+  for (const char* address : {"198.51.100.7/32", "203.0.113.5/32"})
+    ASSERT_EQ(run({"ip", "addr", "add", address, "dev", "lo"}).status, 0) << address;
+  // Endpoint A's host at one of them: echo_server answers with the address asked from.
+  write_hosts("198.51.100.7");
+  serve({"--mode", "echo", "--bind", "0.0.0.0"});
+  const fs::path log = work_ / "notifications.log";
+  Process service;
+  service.start({ADDROVA_FAKE_NOTIFICATIONS, log}, work_ / "bus");
+  std::string bus;
+  ASSERT_TRUE(wait_until(10s, [&] {
+    bus = read_file(work_ / "bus");
+    return bus.find('\n') != std::string::npos;
+  })) << bus;
+  bus = bus.substr(0, bus.find('\n'));
+  ASSERT_TRUE(bus.starts_with("unix:")) << bus;
+
+  const fs::path app = copy_program();
+  write_file(app.parent_path() / "Addrova.ini", "[SETTING]\r\nTIMER=1\r\nTIMER_SEC=1\r\n");
+  start_program(app, {"DBUS_SESSION_BUS_ADDRESS=" + bus});
+  ASSERT_TRUE(await_clipboard("198.51.100.7", 5s));
+  write_file(work_ / "copied", "user text");
+  Process user;
+  user.start({"xclip", "-quiet", "-selection", "clipboard", "-i", work_ / "copied"},
+             work_ / "xclip.out");
+  ASSERT_TRUE(wait_until(5s, [&] { return clipboard() == "user text"; }));
+  const std::size_t copied_at = requests_for(kTargetA);
+  ASSERT_TRUE(await_lookups(copied_at + 3, 5s));
+  EXPECT_EQ(clipboard(), "user text") << "after three lookups of the same address";
+
+  write_hosts("203.0.113.5");
+  const std::size_t changed_at = requests_for(kTargetA);
+  // Within one cycle: by the end of the first lookup that began after the change, not
+  // counted in seconds, which a loaded machine stretches.
+  std::size_t lookups = 0;
+  EXPECT_TRUE(wait_until(10s,
+                         [&] {
+                           lookups = requests_for(kTargetA);
+                           return clipboard() == "203.0.113.5";
+                         }))
+      << "the new address never reached the clipboard: " << clipboard();
+  EXPECT_LE(lookups, changed_at + 2) << "it took more than one cycle";
+  ASSERT_TRUE(await_lookups(requests_for(kTargetA) + 3, 5s));
+  const std::string told = read_file(log);
+  std::printf("notifications:\n%s", told.c_str());
+  EXPECT_EQ(told.substr(0, told.rfind('\t')),
+            "0\tグローバルＩＰが変わりました\t198.51.100.7 → 203.0.113.5")
+      << "not exactly one notification, or not this one";
+}
+
+// Refresh on at an interval of 600 s: a change of the network (a new link with an address and
+// a default route, as a VPN brings) makes one lookup once it settled, within 5 s.
+TEST_F(BlackBox, ANetworkChangeBringsOneLookupWithin5Seconds) {
+  BB_NEED(missing_tools({"ip"}));
+  const fs::path app = copy_program();
+  write_file(app.parent_path() / "Addrova.ini", "[SETTING]\r\nTIMER=1\r\nTIMER_SEC=600\r\n");
+  serve();
+  start_program(app);
+  ASSERT_TRUE(await_lookups(1, 5s)) << read_file(work_ / "program.out");
+  std::this_thread::sleep_for(3s);
+  ASSERT_EQ(requests_for(kTargetA), 1u) << "a lookup without a change";
+  const double changed =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"ip", "link", "add", "veth0", "type", "veth", "peer", "name", "veth1"},
+           {"ip", "addr", "add", "192.0.2.2/24", "dev", "veth0"},
+           {"ip", "link", "set", "veth1", "up"},
+           {"ip", "link", "set", "veth0", "up"},
+           {"ip", "route", "add", "default", "via", "192.0.2.1", "dev", "veth0"}})
+    ASSERT_EQ(run(args).status, 0) << args[1] << ' ' << args[2] << ' ' << args[3];
+  EXPECT_TRUE(wait_until(5s, [&] { return requests_for(kTargetA) >= 2; }))
+      << "no lookup within 5 s of the change";
+  std::this_thread::sleep_for(3s);
+  const std::vector<double> at = request_times(kTargetA);
+  if (at.size() >= 2) std::printf("lookup %.2f s after the change\n", at[1] - changed);
+  EXPECT_EQ(at.size(), 2u) << "one lookup for the whole burst";
+}
+
 // Both endpoints accept and never answer: closing the window (WM_DELETE_WINDOW, as a window
 // manager's close button sends it) ends the process at once, with status 0.
 TEST_F(BlackBox, ClosingWhileALookupHangsEndsAtOnceWithStatus0) {

@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
   char runtime[] = "/tmp/addrova-contract-XXXXXX";
   if (!mkdtemp(runtime)) return 1;
   setenv("XDG_RUNTIME_DIR", runtime, 1);
+  // and no session bus: the notifications of the tests go nowhere
+  setenv("DBUS_SESSION_BUS_ADDRESS", (std::string("unix:path=") + runtime + "/no-bus").c_str(), 1);
 
   std::unique_ptr<test::HttpServer> server, refusing;
   if (!std::getenv("ADDROVA_TEST_SERVER")) {

@@ -115,6 +115,15 @@ class Gui : public ::testing::Test {
     return main_->edtIP.text();
   }
 
+  // A lookup as the refresh timer starts it, on the tick that ends its countdown.
+  std::string automatic_lookup() {
+    main_->tmExecTag = 0;
+    main_->tmExecTimer();
+    EXPECT_TRUE(pump_until([&] { return main_->edtIP.text() != shared::kBusyText; }));
+    pump_for(20);
+    return main_->edtIP.text();
+  }
+
   void enable_saving(const std::string& path) {
     options_->cbFileSave.set_checked(true);
     options_->edtFileName.set_text(path);

@@ -194,4 +194,35 @@ TEST(MessageLoop, ShowIdleHandOffAndDropAfterTheEnd) {
   EXPECT_EQ(late_runs, 0);
 }
 
+// The balloon's icon in the notification area: added by the first notification, kept for the
+// next, which replaces the balloon, removed once the balloon is gone (as the shell tells the
+// message window) and when the message loop ends. Wine 8 takes the icon but never tells of
+// the balloon's end (not within 40 s), so the test sends the shell's messages itself.
+TEST(Notification, TheBalloonsIconGoesWithTheBalloonAndAtTheEnd) {
+  using platform::win32::notification_icon_shown;
+  platform::notify("グローバルＩＰが変わりました", "203.0.113.5 → 198.51.100.7");
+  ASSERT_TRUE(notification_icon_shown()) << "Shell_NotifyIconW(NIM_ADD) failed";
+  platform::notify("グローバルＩＰが変わりました", "198.51.100.7 → 203.0.113.5");
+  EXPECT_TRUE(notification_icon_shown());
+  const HWND messages = platform::win32::message_window();
+  SendMessageW(messages, platform::win32::kNotificationIconMessage, 1, WM_MOUSEMOVE);
+  EXPECT_TRUE(notification_icon_shown()) << "the mouse passing over the icon";
+  SendMessageW(messages, platform::win32::kNotificationIconMessage, 1, NIN_BALLOONTIMEOUT);
+  EXPECT_FALSE(notification_icon_shown());
+  platform::notify("グローバルＩＰが変わりました", "203.0.113.5 → 198.51.100.7");
+  SendMessageW(messages, platform::win32::kNotificationIconMessage, 1, NIN_BALLOONUSERCLICK);
+  EXPECT_FALSE(notification_icon_shown());
+
+  Window main(Window::Kind::Main, "Addrova", 100, 40);
+  bool shown_in_loop = false;
+  platform::set_idle_hook([&] {
+    platform::notify("グローバルＩＰが変わりました", "198.51.100.7 → 203.0.113.5");
+    shown_in_loop = notification_icon_shown();
+    PostMessageW(main.impl().hwnd, WM_CLOSE, 0, 0);
+  });
+  platform::run_message_loop();
+  EXPECT_TRUE(shown_in_loop);
+  EXPECT_FALSE(notification_icon_shown()) << "left in the notification area at the end";
+}
+
 }  // namespace

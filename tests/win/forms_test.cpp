@@ -160,7 +160,7 @@ TEST_F(Forms, NoControlIsCutOffOrOverlapsAnother) {
   }
   // The check boxes hold their square and their whole caption.
   for (const platform::CheckBox* box :
-       {&option_.cbStartUp, &option_.cbTimer, &option_.cbFileSave}) {
+       {&option_.cbStartUp, &option_.cbTimer, &option_.cbFileSave, &option_.cbNotify}) {
     RECT r{};
     GetClientRect(hwnd_of(*box), &r);
     EXPECT_GE(r.bottom, GetSystemMetrics(SM_CYMENUCHECK));
@@ -205,7 +205,8 @@ TEST_F(Forms, TabReachesTheAuthorPanelWhereSpaceAndEnterWorkIt) {
   const std::vector<HWND> expected = {
       hwnd_of(option_.cbStartUp),  hwnd_of(option_.sPanel1),     hwnd_of(option_.cbTimer),
       hwnd_of(option_.edtSec),     hwnd_of(option_.edtFileName), option_.edtFileName.impl().extra,
-      hwnd_of(option_.cbFileSave), hwnd_of(option_.sButton1),    hwnd_of(option_.btnClose)};
+      hwnd_of(option_.cbFileSave), hwnd_of(option_.sButton1),    hwnd_of(option_.cbNotify),
+      hwnd_of(option_.btnClose)};
   std::vector<HWND> seen;
   for (std::size_t i = 0; i < expected.size(); ++i) {
     press(dialog, VK_TAB);

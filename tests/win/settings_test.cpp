@@ -30,8 +30,10 @@ TEST_F(SettingsTest, PathIsBesideTheExecutable) {
 TEST_F(SettingsTest, NoFileGivesTheDefaults) {
   options_.cbTimer.set_checked(true);
   options_.cbFileSave.set_checked(true);
+  options_.cbNotify.set_checked(false);
   options_.edtSec.set_text("9");
   LoadSettings();
+  EXPECT_TRUE(options_.cbNotify.checked());
   EXPECT_EQ(options_.edtSec.text(), "5");
   EXPECT_FALSE(options_.cbTimer.checked());
   EXPECT_FALSE(options_.edtSec.enabled());
@@ -58,13 +60,16 @@ TEST_F(SettingsTest, SavedSettingsLoadBack) {
   options_.cbTimer.set_checked(true);
   options_.edtFileName.set_text("C:\\users\\結果.txt");
   options_.cbFileSave.set_checked(true);
+  options_.cbNotify.set_checked(false);
   SaveSettings();
   {
     platform::IniFile ini(SettingsPath());
     EXPECT_EQ(ini.read_string("SETTING", "TIMER_SEC", ""), "12");
     EXPECT_EQ(ini.read_string("SETTING", "TIMER", ""), "1");
     EXPECT_EQ(ini.read_string("SETTING", "FILESAVE", ""), "1");
+    EXPECT_EQ(ini.read_string("SETTING", "NOTIFY", ""), "0");
   }
+  options_.cbNotify.set_checked(true);
   options_.cbTimer.set_checked(false);
   options_.cbFileSave.set_checked(false);
   options_.edtSec.set_text("5");
@@ -74,6 +79,7 @@ TEST_F(SettingsTest, SavedSettingsLoadBack) {
   EXPECT_TRUE(options_.cbTimer.checked());
   EXPECT_TRUE(options_.cbFileSave.checked());
   EXPECT_EQ(options_.edtFileName.text(), "C:\\users\\結果.txt");
+  EXPECT_FALSE(options_.cbNotify.checked());
 }
 
 // é is outside code page 932 and 日本 outside 1252; the path must come back as it was,

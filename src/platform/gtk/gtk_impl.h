@@ -52,6 +52,9 @@ Window* main_window();
 // waits for a user.
 extern std::function<std::optional<std::string>(GtkFileChooser*)> run_save_dialog;
 GtkWindow* active_window();
+// The IPv4 routing table and addresses, as text: a report of GIO's network monitor counts
+// as a change when this changed. Tests put their own here, to report changes of their own.
+extern std::function<std::string()> network_state;
 
 }  // namespace gtk
 }  // namespace platform

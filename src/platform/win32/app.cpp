@@ -26,6 +26,10 @@ LRESULT CALLBACK message_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (!g_loop_ended) win32::invoke(*fn);
     return 0;
   }
+  if (msg == win32::kNotificationIconMessage) {
+    win32::notification_icon_event(LOWORD(lp));
+    return 0;
+  }
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
@@ -61,6 +65,7 @@ void run_message_loop() {
   }
   win32::pump_until([main] { return main->destroyed || !main->hwnd; });
   g_loop_ended = true;
+  win32::remove_notification_icon();
   drop_posted();
 }
 

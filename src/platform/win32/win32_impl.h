@@ -90,6 +90,13 @@ HWND message_window();
 Window::Impl* main_window();
 // The window a message box belongs to: the active one, else the main window.
 HWND owner_window();
+// The icon that carries notify's balloon in the notification area: it tells the message
+// window of its balloon with this message (the event in lParam), and is removed once the
+// balloon is gone and when the message loop ends.
+constexpr UINT kNotificationIconMessage = WM_APP + 2;
+void notification_icon_event(UINT event);
+void remove_notification_icon();
+bool notification_icon_shown();
 // Pumps messages, running the idle hook whenever the queue is empty, until done() holds.
 // False when WM_QUIT arrived (it is posted again for the outer loop).
 bool pump_until(const std::function<bool()>& done);

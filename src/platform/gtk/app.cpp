@@ -1,4 +1,6 @@
 // Application start, message loop, idle hook, the UI hand-off and message boxes.
+#include <gio/gunixsocketaddress.h>
+
 #include <atomic>
 #include <clocale>
 #include <cstring>
@@ -17,6 +19,19 @@ std::function<void()> g_idle_hook;
 bool g_idle_source = false;
 // Set once the main loop has ended; hand-offs from late workers are dropped from then on.
 std::atomic<bool> g_loop_ended{false};
+
+// GLib registers a type at its first use, and two threads doing that at once can deadlock
+// while a third initialises a class (GLib 2.74: a lookup making its HTTP session, the
+// settings' D-Bus worker connecting, the UI thread taking the clipboard, each waiting for
+// another). The address types those threads all reach for are registered here, before
+// main, while there is one thread.
+const bool g_types_registered = [] {
+  for (const GType type : {G_TYPE_INET_ADDRESS, G_TYPE_SOCKET_ADDRESS, G_TYPE_INET_SOCKET_ADDRESS,
+                           G_TYPE_PROXY_ADDRESS, G_TYPE_UNIX_SOCKET_ADDRESS, G_TYPE_NETWORK_ADDRESS,
+                           G_TYPE_NETWORK_SERVICE})
+    g_type_ensure(type);
+  return true;
+}();
 
 // Every control takes its font from here; GTK's padding and minimum sizes are trimmed so
 // that a control keeps the pixel size it was placed with.

@@ -325,15 +325,14 @@ TEST_F(Redirect, FromPublicOriginCasesOfServiceTestsRunAndPass) {
 // address: a back end that counts those as local needs the origin in a namespace of its
 // own, as tests/win/addrova_wine.sh does.)
 TEST_F(Redirect, ContractCaseFromAPublicOriginReachesNoLocalPort) {
-  BB_NEED(missing_tools({"ip", "python3"}));
+  BB_NEED(missing_tools({"ip"}));
   ASSERT_EQ(run({"ip", "addr", "replace", "198.51.100.1/32", "dev", "lo"}).status, 0);
   ASSERT_TRUE(start_echo_server({})) << read_file(work_ / "echo_server.out");
   Process origin, counter;
   origin.start({ADDROVA_ECHO_SERVER, "--port", "80", "--bind", "198.51.100.1", "--ready-file",
                 work_ / "origin.ready", "--log", work_ / "origin.log"},
                work_ / "origin.out");
-  counter.start({"python3", ADDROVA_SOURCE_DIR "/tests/support/counting_port.py",
-                 work_ / "counter.port", work_ / "counter.seen"},
+  counter.start({ADDROVA_COUNTING_PORT, work_ / "counter.port", work_ / "counter.seen"},
                 work_ / "counter.out");
   ASSERT_TRUE(wait_until(
       5s, [&] { return fs::exists(work_ / "origin.ready") && fs::exists(work_ / "counter.port"); }))

@@ -3,19 +3,23 @@
 // cut, odd replies, redirects, the shared temporary file and concurrent callers.
 #include "Unit1/retrieval.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <latch>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -593,14 +597,16 @@ TEST_F(Retrieval, RedirectToAnotherSchemeIsRefused) {
 }
 
 // A download that starts at a public address may not be sent into this machine or its
-// network. Only a network namespace in which this process owns public test addresses can
-// show that: the black-box test Redirect.* runs these cases in one, with the addresses below
-// on its loopback interface. Elsewhere they are skipped.
+// network, the machine's own addresses included, public as they may be. Only network
+// namespaces can show that: the black-box test Redirect.* runs these cases in one whose
+// loopback interface holds an address in each local range, linked by a veth pair (this
+// side 198.51.100.254) to a second namespace (ADDROVA_PUBLIC_NETNS, its path) that holds
+// the public servers. Elsewhere they are skipped.
 class RedirectFromPublicOrigin : public Retrieval {
  protected:
   void SetUp() override {
-    if (!std::getenv("ADDROVA_PUBLIC_ADDRESSES"))
-      GTEST_SKIP() << "needs addresses of its own: run by the black-box test Redirect.*";
+    if (!std::getenv("ADDROVA_PUBLIC_NETNS"))
+      GTEST_SKIP() << "needs a public namespace: run by the black-box test Redirect.*";
     Retrieval::SetUp();
   }
   static HttpServer::Options at(const std::string& address) {
@@ -608,24 +614,47 @@ class RedirectFromPublicOrigin : public Retrieval {
     o.bind = address;
     return o;
   }
+  // A server on `address` in the public namespace, made on a thread that entered it: a
+  // socket stays in the namespace it was made in. Null when that failed.
+  static std::unique_ptr<HttpServer> outside(test::Handler handler, const std::string& address) {
+    std::unique_ptr<HttpServer> server;
+    std::thread([&] {
+      const char* path = std::getenv("ADDROVA_PUBLIC_NETNS");
+      const int ns = open(path, O_RDONLY | O_CLOEXEC);
+      if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) {
+        ADD_FAILURE() << "cannot enter " << path << ": " << std::strerror(errno);
+      } else {
+        try {
+          server = std::make_unique<HttpServer>(std::move(handler), at(address));
+        } catch (const std::exception& e) {
+          ADD_FAILURE() << e.what();
+        }
+      }
+      if (ns >= 0) close(ns);
+    }).join();
+    return server;
+  }
   static constexpr char kPublic[] = "198.51.100.1";
   static constexpr char kOtherPublic[] = "203.0.113.7";
+  static constexpr char kOwn[] = "198.51.100.254";
 };
 
 // Refused before a connection is made: the local port never sees a byte, not even the
-// start of a TLS handshake.
+// start of a TLS handshake. The last address is this machine's own on the link to the
+// origin, in a public range.
 TEST_F(RedirectFromPublicOrigin, IntoALocalAddressIsRefusedAndBAnswers) {
   for (const char* local : {"127.0.0.1", "127.0.0.53", "169.254.169.254", "10.1.2.3", "172.16.5.4",
-                            "192.168.7.8", "100.64.0.1", "198.18.0.1"}) {
+                            "192.168.7.8", "100.64.0.1", "198.18.0.1", kOwn}) {
     for (const std::string scheme : {"http", "https"}) {
       SCOPED_TRACE(scheme + "://" + local);
       HttpServer inside(test::echo(), at(local));
       const std::string to =
           scheme + "://" + local + ":" + std::to_string(inside.port()) + "/secret";
-      HttpServer a(test::redirect(to), at(kPublic));
+      const auto a = outside(test::redirect(to), kPublic);
+      ASSERT_TRUE(a);
       const std::size_t b_before = b_.requests();
-      EXPECT_EQ(lookup(a, b_), kAddressB);
-      EXPECT_EQ(a.requests(), 1u);
+      EXPECT_EQ(lookup(*a, b_), kAddressB);
+      EXPECT_EQ(a->requests(), 1u);
       EXPECT_EQ(inside.connections(), 0u);
       EXPECT_EQ(b_.requests(), b_before + 1);
     }
@@ -633,24 +662,28 @@ TEST_F(RedirectFromPublicOrigin, IntoALocalAddressIsRefusedAndBAnswers) {
 }
 
 TEST_F(RedirectFromPublicOrigin, PublicHopsAreFollowedButNotIntoTheLocalNetworkLater) {
-  HttpServer other(test::fixed(200, test::echo_page("192.0.2.77")), at(kOtherPublic));
+  const auto other = outside(test::fixed(200, test::echo_page("192.0.2.77")), kOtherPublic);
+  ASSERT_TRUE(other);
   {
-    HttpServer a(test::redirect(other.url("/next")), at(kPublic));
-    EXPECT_EQ(lookup(a, b_), "192.0.2.77");
-    EXPECT_EQ(other.paths(), std::vector<std::string>{"/next"});
+    const auto a = outside(test::redirect(other->url("/next")), kPublic);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(lookup(*a, b_), "192.0.2.77");
+    EXPECT_EQ(other->paths(), std::vector<std::string>{"/next"});
   }
   {
     SCOPED_TRACE("public, public, then loopback");
     HttpServer inside;
-    other.set_handler(test::redirect(inside.url("/secret")));
-    HttpServer a(test::redirect(other.url("/next")), at(kPublic));
-    EXPECT_EQ(lookup(a, b_), kAddressB);
+    other->set_handler(test::redirect(inside.url("/secret")));
+    const auto a = outside(test::redirect(other->url("/next")), kPublic);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(lookup(*a, b_), kAddressB);
     EXPECT_EQ(inside.requests(), 0u);
   }
   {
     SCOPED_TRACE("public, then back to the same public server");
-    HttpServer a(redirect_chain(3), at(kPublic));
-    EXPECT_EQ(lookup(a, b_), kPublic);
+    const auto a = outside(redirect_chain(3), kPublic);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(lookup(*a, b_), kOwn);  // the echo of this side's address
   }
 }
 

@@ -1,5 +1,6 @@
 // The unmodified program binary against echo_server in a private network namespace.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <regex>
@@ -379,21 +380,60 @@ TEST_F(BlackBox, InstalledTheUsersOwnSettingsFileTakesOverFromTheAdministrators)
   EXPECT_FALSE(fs::exists(top / "out/admin.txt")) << "the administrator's save file was written";
 }
 
-// The redirect cases of service_tests that need a public origin: the loopback interface
-// takes two documentation addresses, which count as public, for the origin and a second
-// public server, and one address in each local range for the services a redirect must not
-// reach. (The loopback interface takes any address; a dummy one would need a module.)
-using Redirect = Namespaced;
+// Redirects from a public origin outside this machine, as a real one is: a second network
+// namespace behind a veth pair, 198.51.100.1 and 203.0.113.7 there, 198.51.100.254 (an
+// address of this machine's own, which counts as local) on this side. An origin on this
+// side's loopback interface would be the machine's own address too.
+class Redirect : public Namespaced {
+ protected:
+  void SetUp() override {
+    Namespaced::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    BB_NEED(missing_tools({"ip"}));
+    const std::string pub = "addrova-pub-" + std::to_string(getpid());
+    ASSERT_EQ(run({"ip", "netns", "add", pub}).status, 0);
+    pub_ = pub;
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"link", "add", "addrova-a", "type", "veth", "peer", "name", "addrova-b", "netns",
+              pub},
+             {"addr", "add", "198.51.100.254/24", "dev", "addrova-a"},
+             {"link", "set", "addrova-a", "up"},
+             {"route", "add", "203.0.113.7/32", "via", "198.51.100.1"},
+             {"-n", pub, "addr", "add", "198.51.100.1/24", "dev", "addrova-b"},
+             {"-n", pub, "addr", "add", "203.0.113.7/32", "dev", "addrova-b"},
+             {"-n", pub, "link", "set", "addrova-b", "up"}}) {
+      std::vector<std::string> argv = {"ip"};
+      argv.insert(argv.end(), command.begin(), command.end());
+      ASSERT_EQ(run(argv).status, 0) << command[0] << " " << command[1];
+    }
+  }
+  void TearDown() override {
+    if (!pub_.empty()) {
+      run({"ip", "link", "delete", "addrova-a"});
+      run({"ip", "netns", "delete", pub_});
+    }
+    Namespaced::TearDown();
+  }
+  // Runs argv in the public namespace.
+  std::vector<std::string> in_public(std::vector<std::string> argv) const {
+    argv.insert(argv.begin(), {"ip", "netns", "exec", pub_});
+    return argv;
+  }
 
+  std::string pub_;  // the public namespace's name once made
+};
+
+// The redirect cases of service_tests that need a public origin, the public servers made
+// in the namespace above; this side's loopback interface takes one address in each local
+// range for the services a redirect must not reach.
 TEST_F(Redirect, FromPublicOriginCasesOfServiceTestsRunAndPass) {
-  BB_NEED(missing_tools({"ip"}));
-  for (const char* address : {"198.51.100.1", "203.0.113.7", "169.254.169.254", "10.1.2.3",
-                              "172.16.5.4", "192.168.7.8", "100.64.0.1", "198.18.0.1"}) {
+  for (const char* address :
+       {"169.254.169.254", "10.1.2.3", "172.16.5.4", "192.168.7.8", "100.64.0.1", "198.18.0.1"}) {
     ASSERT_EQ(run({"ip", "addr", "replace", std::string(address) + "/32", "dev", "lo"}).status, 0)
         << address;
   }
   const Output out = run({ADDROVA_SERVICE_TESTS, "--gtest_filter=RedirectFromPublicOrigin.*"}, 120s,
-                         {"ADDROVA_PUBLIC_ADDRESSES=1"}, true);
+                         {"ADDROVA_PUBLIC_NETNS=/run/netns/" + pub_}, true);
   std::printf("%s", out.text.c_str());
   EXPECT_EQ(out.status, 0);
   // A case that skipped, or none at all, proves nothing.
@@ -404,19 +444,14 @@ TEST_F(Redirect, FromPublicOriginCasesOfServiceTestsRunAndPass) {
 // The contract case that needs a public origin: echo_server on 198.51.100.1 redirects into
 // this machine, once to echo_server on 127.0.0.1:80, whose log must show no request for
 // it, and once to a port that counts what reaches it, which must see no byte (a TLS
-// handshake included). (On the loopback interface the origin is this machine's own
-// address: a back end that counts those as local needs the origin in a namespace of its
-// own, as tests/win/addrova_wine.sh does.)
+// handshake included).
 TEST_F(Redirect, ContractCaseFromAPublicOriginReachesNoLocalPort) {
-  BB_NEED(missing_tools({"ip", "python3"}));
-  ASSERT_EQ(run({"ip", "addr", "replace", "198.51.100.1/32", "dev", "lo"}).status, 0);
   ASSERT_TRUE(start_echo_server({})) << read_file(work_ / "echo_server.out");
   Process origin, counter;
-  origin.start({ADDROVA_ECHO_SERVER, "--port", "80", "--bind", "198.51.100.1", "--ready-file",
-                work_ / "origin.ready", "--log", work_ / "origin.log"},
+  origin.start(in_public({ADDROVA_ECHO_SERVER, "--port", "80", "--bind", "198.51.100.1",
+                          "--ready-file", work_ / "origin.ready", "--log", work_ / "origin.log"}),
                work_ / "origin.out");
-  counter.start({"python3", ADDROVA_SOURCE_DIR "/tests/support/counting_port.py",
-                 work_ / "counter.port", work_ / "counter.seen"},
+  counter.start({ADDROVA_COUNTING_PORT, work_ / "counter.port", work_ / "counter.seen"},
                 work_ / "counter.out");
   ASSERT_TRUE(wait_until(
       5s, [&] { return fs::exists(work_ / "origin.ready") && fs::exists(work_ / "counter.port"); }))

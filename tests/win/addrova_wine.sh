@@ -99,7 +99,7 @@ redirect_from_public() {
   ip netns exec "$pub" "$ECHO_SERVER" --port 80 --bind 198.51.100.1 --ready-file "$WORK/pub.ready" \
     --log "$WORK/pub.log" >"$WORK/pub.out" 2>&1 &
   local pub_pid=$!
-  bg_in_ns python3 "$(dirname "$0")/../support/counting_port.py" "$WORK/counter.port" "$WORK/counter.seen" &
+  bg_in_ns "$(dirname "$ECHO_SERVER")/counting_port" "$WORK/counter.port" "$WORK/counter.seen" &
   PIDS+=($!)
   if wait_for 5 test -s "$WORK/pub.ready" && wait_for 5 test -s "$WORK/counter.port"; then
     : >"$WORK/counter.log"

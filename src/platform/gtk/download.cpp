@@ -14,17 +14,16 @@
 // connection is checked again on the address it is about to connect to and once it is
 // connected, before a byte of the request or a TLS handshake goes out, for a name that
 // resolves differently the second time.
-#include <arpa/inet.h>
 #include <gio/gio.h>
-#include <ifaddrs.h>
 #include <libsoup/soup.h>
-#include <netinet/in.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "logic/ipv4_scope.h"
+#include "platform/gtk/own_addresses.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -33,27 +32,9 @@ namespace {
 
 constexpr auto kUriFlags = static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS);
 
-// Redirects a download follows at most; the next one fails it.
-constexpr int kMaxRedirects = 5;
-
 std::atomic<long> g_connect_ms{DownloadLimits{}.connect_timeout_ms};
 std::atomic<long> g_total_ms{DownloadLimits{}.total_timeout_ms};
 std::atomic<std::size_t> g_max_bytes{DownloadLimits{}.max_bytes};
-
-// The IPv4 addresses of the machine's own interfaces, dotted.
-std::vector<std::string> own_addresses() {
-  std::vector<std::string> out;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return out;
-  for (const ifaddrs* i = list; i; i = i->ifa_next) {
-    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
-    char dotted[INET_ADDRSTRLEN] = "";
-    const auto* in = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
-    if (inet_ntop(AF_INET, &in->sin_addr, dotted, sizeof dotted)) out.emplace_back(dotted);
-  }
-  freeifaddrs(list);
-  return out;
-}
 
 // One download's state, shared by its callbacks, which all run on its thread.
 struct Download {
@@ -63,18 +44,14 @@ struct Download {
   std::string origin;                // the first host's address, dotted; empty while unknown
   bool proxied = false;              // whether the connection being made goes through a proxy
   bool answered = false;             // headers of an answer have arrived
-  std::vector<std::string> own = own_addresses();
+  // The machine's own addresses, listed at the first redirect checked, so that a download
+  // without one lists none.
+  std::optional<std::vector<shared::IpAddress>> own;
 
-  bool local(const std::string& address) const {
-    const auto parsed = shared::parse_ipv4(address);
-    if (parsed && shared::is_local_ipv4(*parsed)) return true;
-    for (const auto& a : own)
-      if (a == address) return true;
-    return false;
-  }
   // Whether the request after a redirect may go to `target`.
-  bool may_reach(const std::string& target) const {
-    return shared::redirect_allowed(origin, target) && (!local(target) || local(origin));
+  bool may_reach(const std::string& target) {
+    if (!own) own = gtk::own_addresses();
+    return shared::redirect_allowed(origin, target, *own);
   }
 };
 
@@ -353,7 +330,7 @@ bool fetch(GMainContext* context, SoupSession* session, GUri* first, Download& d
     g_object_unref(message);
     g_uri_unref(uri);
     uri = next;
-    if (!uri || ++d.hop > kMaxRedirects) break;
+    if (!uri || ++d.hop > shared::kMaxRedirects) break;
   }
   if (uri) g_uri_unref(uri);
   return ok;

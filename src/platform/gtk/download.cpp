@@ -303,7 +303,9 @@ bool fetch(GMainContext* context, SoupSession* session, GUri* first, Download& d
   bool ok = false;
   for (;;) {
     if (!http_scheme(uri)) break;
-    SoupMessage* message = soup_message_new_from_uri(SOUP_METHOD_GET, uri);
+    // "GET" as it is: SOUP_METHOD_GET fills a shared static on first use, which two
+    // downloads at once would race for. The message interns the name itself.
+    SoupMessage* message = soup_message_new_from_uri("GET", uri);
     soup_message_add_flags(message, SOUP_MESSAGE_NO_REDIRECT);
     g_signal_connect(message, "network-event", G_CALLBACK(on_network_event), &d);
     g_signal_connect(message, "got-headers", G_CALLBACK(on_got_headers), &d);

@@ -466,8 +466,9 @@ TEST_F(Redirect, ContractCaseFromAPublicOriginReachesNoLocalPort) {
         {ADDROVA_CONTRACT_TESTS,
          "--gtest_filter=ContractDownload.RedirectFromAPublicOriginIntoThisMachineIsNeverAskedFor"},
         60s,
+        // The one download case needs no display, so CI's demand for one is lifted.
         {"ADDROVA_PUBLIC_SERVER=198.51.100.1:80", "ADDROVA_TEST_SERVER=" + server,
-         "ADDROVA_TEST_SERVER_LOG=" + log.string(), "DISPLAY"},
+         "ADDROVA_TEST_SERVER_LOG=" + log.string(), "DISPLAY", "CI"},
         true);
     std::printf("%s", out.text.c_str());
     EXPECT_EQ(out.status, 0) << server;

@@ -20,16 +20,20 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Starts Xvfb on a free display at 24-bit depth and exports DISPLAY; XVFB_PID is set. Xvfb
-# picks the display itself and writes its number once it takes clients (-displayfd), so no
-# probe is needed and two scripts starting at once do not race for one. -noreset: by
-# default the server resets whenever its last client leaves, and a program connecting
-# during that reset fails with "cannot open display".
+# Starts Xvfb on a free display at 24-bit depth and exports DISPLAY; XVFB_PID is set. The
+# display is one whose socket file is not there: Xvfb's own choice (-displayfd alone) only
+# asks whether it can listen, and an Xvfb in another network namespace, where the abstract
+# socket of a display in use is free, would take that display too and remove its socket
+# file when it ends. Xvfb writes the number once it takes clients (-displayfd), so no probe
+# is needed. -noreset: by default the server resets whenever its last client leaves, and a
+# program connecting during that reset fails with "cannot open display".
 start_xvfb() {
-  local out n=""
+  local out n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
   out=$(mktemp /tmp/addrova-xvfb-XXXXXX)
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$out.display" >"$out" 2>&1 &
+  Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$out.display" >"$out" 2>&1 &
   XVFB_PID=$!
+  n=""
   for _ in $(seq 100); do
     n=$(cat "$out.display" 2>/dev/null || true)
     [ -n "$n" ] || ! kill -0 "$XVFB_PID" 2>/dev/null && break

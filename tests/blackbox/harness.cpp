@@ -241,9 +241,16 @@ void Harness::write_hosts(const std::string& a) {
 bool Harness::start_xvfb(const std::string& size) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  // A display whose socket file is not there. Xvfb's own choice would be any display it can
+  // listen on, and in this network namespace the abstract socket of the display the test
+  // command uses is free: it would take that display and remove its socket file at the end.
+  int display = 90;
+  while (fs::exists("/tmp/.X11-unix/X" + std::to_string(display)) ||
+         fs::exists("/tmp/.X" + std::to_string(display) + "-lock"))
+    ++display;
   Process& xvfb = helpers_.emplace_back();
-  xvfb.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", size, "-noreset",
-              "-nolisten", "tcp"},
+  xvfb.start({"Xvfb", ":" + std::to_string(display), "-displayfd", std::to_string(fds[1]),
+              "-screen", "0", size, "-noreset", "-nolisten", "tcp"},
              work_ / "xvfb.out", {}, fds[1]);
   close(fds[1]);
   std::string number;

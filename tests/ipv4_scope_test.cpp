@@ -79,7 +79,8 @@ TEST(Ipv4Scope, RedirectIntoALocalAddressOnlyFromALocalOrigin) {
       {"100.100.100.100", "192.168.0.1", true},  // the origin was in the shared space
   };
   for (const Case& c : cases)
-    EXPECT_EQ(redirect_allowed(c.origin, c.target), c.allowed) << c.origin << " -> " << c.target;
+    EXPECT_EQ(redirect_allowed(c.origin, c.target, {}), c.allowed)
+        << c.origin << " -> " << c.target;
 }
 
 // The machine's own interface addresses are local whatever their range, as target and as
@@ -89,7 +90,7 @@ TEST(Ipv4Scope, TheMachinesOwnAddressesCountAsLocal) {
   EXPECT_FALSE(redirect_allowed("198.51.100.1", "203.0.113.77", own));
   EXPECT_TRUE(redirect_allowed("198.51.100.1", "203.0.113.78", own));
   EXPECT_TRUE(redirect_allowed("203.0.113.77", "192.168.1.1", own));
-  EXPECT_TRUE(redirect_allowed("198.51.100.1", "203.0.113.77"));
+  EXPECT_TRUE(redirect_allowed("198.51.100.1", "203.0.113.77", {}));
   IpAddress global6 = {0x20, 0x01, 0x0D, 0xB8};
   global6[15] = 7;
   EXPECT_FALSE(shared::is_local(global6, {}));

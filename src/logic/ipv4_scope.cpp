@@ -68,14 +68,14 @@ bool redirect_allowed(std::string_view origin, std::string_view target,
   return from && is_local(ipv4_mapped(*from), own);
 }
 
-bool redirect_allowed(std::string_view origin, std::string_view target) {
-  return redirect_allowed(origin, target, {});
+bool followed_scheme(std::string_view scheme) {
+  return scheme == "http" || scheme == "https";
 }
 
 bool redirect_allowed(int hop, std::string_view scheme, const std::vector<IpAddress>& origin,
                       const std::vector<IpAddress>& target, const std::vector<IpAddress>& own) {
   if (hop < 1 || hop > kMaxRedirects) return false;
-  if (scheme != "http" && scheme != "https") return false;
+  if (!followed_scheme(scheme)) return false;
   if (target.empty()) return false;
   const auto local = [&own](const IpAddress& a) { return is_local(a, own); };
   return std::none_of(target.begin(), target.end(), local) ||

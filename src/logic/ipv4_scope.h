@@ -33,17 +33,20 @@ IpAddress ipv4_mapped(std::uint32_t address);
 // the machine's own interfaces, whatever their range).
 bool is_local(const IpAddress& address, const std::vector<IpAddress>& own);
 
+// Whether a redirect may lead to a URL of `scheme` (as URLs give it, in lower case): http
+// and https only.
+bool followed_scheme(std::string_view scheme);
+
 // Whether a download that first connected to `origin` may send a request to `target`
-// after a redirect, both dotted IPv4. A local target is allowed only when the origin was
-// local as well, as for a test server or an echo service on the user's own network. A
-// target that is not a dotted IPv4 address is never allowed. The first form knows only
-// the local ranges; the second also counts the machine's own addresses as local.
-bool redirect_allowed(std::string_view origin, std::string_view target);
+// after a redirect, both dotted IPv4. A local target (the local ranges, or one of `own`,
+// the machine's own addresses) is allowed only when the origin was local as well, as for
+// a test server or an echo service on the user's own network. A target that is not a
+// dotted IPv4 address is never allowed.
 bool redirect_allowed(std::string_view origin, std::string_view target,
                       const std::vector<IpAddress>& own);
 
 // The same rule for a hop not yet asked for: whether redirect number `hop` (the first is
-// 1) may be followed to a URL of `scheme` (http or https only) whose host resolves to
+// 1) may be followed to a URL of `scheme` (followed_scheme) whose host resolves to
 // `target`, for a download whose first host resolved to `origin`. The target is local
 // when any of its addresses is, the origin when any of its is; a target that resolved to
 // nothing is refused.

@@ -268,10 +268,10 @@ GSource* add_timeout(GMainContext* context, long ms, GSourceFunc fn, Download& d
   return source;
 }
 
+// GUri gives the scheme in lower case.
 bool http_scheme(GUri* uri) {
   const char* scheme = g_uri_get_scheme(uri);
-  return scheme &&
-         (g_ascii_strcasecmp(scheme, "http") == 0 || g_ascii_strcasecmp(scheme, "https") == 0);
+  return scheme && shared::followed_scheme(scheme);
 }
 
 bool is_redirect(guint status) {

@@ -151,10 +151,10 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
       own_ = own_addresses();
     }
     const shared::UrlParts parts = shared::url_parts(win32::narrow(next));
-    const bool scheme_ok = parts.scheme == "http" || parts.scheme == "https";
-    const std::vector<shared::IpAddress> target = hop <= shared::kMaxRedirects && scheme_ok
-                                                      ? resolve(parts.host)
-                                                      : std::vector<shared::IpAddress>{};
+    const std::vector<shared::IpAddress> target =
+        hop <= shared::kMaxRedirects && shared::followed_scheme(parts.scheme)
+            ? resolve(parts.host)
+            : std::vector<shared::IpAddress>{};
     follow_allowed_ =
         !stopped_ && shared::redirect_allowed(hop, parts.scheme, origin_, target, own_);
     if (!follow_allowed_) stopped_ = true;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <initializer_list>
 
 namespace platform::win32 {
 
@@ -21,48 +20,30 @@ std::wstring absolute_url(const wchar_t* base, const wchar_t* location) {
   return std::wstring(buffer, std::min<DWORD>(length, INTERNET_MAX_URL_LENGTH));
 }
 
-// The IUnknown of a wrapper around one of the system's objects: it answers for IUnknown
-// and the interfaces it names, hands every other request to the object it wraps, holds a
-// reference to that object and frees itself with its own last reference.
-template <class Interface>
-class Wrapper : public Interface {
+// The binding's sink as the system's protocol sees it. A redirect the protocol gives back
+// (it is asked not to follow any) is put to the gate before the binding may start the next
+// request, and reaches the binding with an absolute Location only when the gate allows it.
+class Sink final : public IInternetProtocolSink {
  public:
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
+  Sink(IInternetProtocolSink* inner, Gate* gate, const wchar_t* url)
+      : inner_(inner), gate_(gate), url_(url) {
+    inner_->AddRef();
+    gate_->AddRef();
   }
 
- protected:
-  explicit Wrapper(Interface* inner) : inner_(inner) { inner_->AddRef(); }
-  virtual ~Wrapper() { inner_->Release(); }
-  HRESULT query(REFIID riid, void** out, std::initializer_list<IID> own) {
-    if (riid == IID_IUnknown || std::find(own.begin(), own.end(), riid) != own.end()) {
-      *out = static_cast<Interface*>(this);
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (riid == IID_IUnknown || riid == IID_IInternetProtocolSink) {
+      *out = static_cast<IInternetProtocolSink*>(this);
       AddRef();
       return S_OK;
     }
     return inner_->QueryInterface(riid, out);
   }
-  Interface* const inner_;
-
- private:
-  LONG references_ = 1;
-};
-
-// The binding's sink as the system's protocol sees it. A redirect the protocol gives back
-// (it is asked not to follow any) is put to the gate before the binding may start the next
-// request, and reaches the binding with an absolute Location only when the gate allows it.
-class Sink final : public Wrapper<IInternetProtocolSink> {
- public:
-  Sink(IInternetProtocolSink* inner, Gate* gate, const wchar_t* url)
-      : Wrapper(inner), gate_(gate), url_(url) {
-    gate_->AddRef();
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    return query(riid, out, {IID_IInternetProtocolSink});
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return left;
   }
   HRESULT STDMETHODCALLTYPE Switch(PROTOCOLDATA* data) override { return inner_->Switch(data); }
   HRESULT STDMETHODCALLTYPE ReportProgress(ULONG status, LPCWSTR text) override {
@@ -81,18 +62,34 @@ class Sink final : public Wrapper<IInternetProtocolSink> {
   }
 
  private:
-  ~Sink() override { gate_->Release(); }
+  ~Sink() {
+    gate_->Release();
+    inner_->Release();
+  }
+  LONG references_ = 1;
+  IInternetProtocolSink* const inner_;
   Gate* const gate_;
   const std::wstring url_;
 };
 
 // The system's bind information with two changes: no automatic redirect, no cache.
-class BindInfo final : public Wrapper<IInternetBindInfo> {
+class BindInfo final : public IInternetBindInfo {
  public:
-  explicit BindInfo(IInternetBindInfo* inner) : Wrapper(inner) {}
+  explicit BindInfo(IInternetBindInfo* inner) : inner_(inner) { inner_->AddRef(); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    return query(riid, out, {IID_IInternetBindInfo});
+    if (riid == IID_IUnknown || riid == IID_IInternetBindInfo) {
+      *out = static_cast<IInternetBindInfo*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return inner_->QueryInterface(riid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return left;
   }
   HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override {
     const HRESULT hr = inner_->GetBindInfo(flags, info);
@@ -107,19 +104,36 @@ class BindInfo final : public Wrapper<IInternetBindInfo> {
                                           ULONG* fetched) override {
     return inner_->GetBindString(type, strings, count, fetched);
   }
+
+ private:
+  ~BindInfo() { inner_->Release(); }
+  LONG references_ = 1;
+  IInternetBindInfo* const inner_;
 };
 
 // The system's protocol behind the gate; everything else is passed through.
-class GatedProtocol final : public Wrapper<IInternetProtocol> {
+class GatedProtocol final : public IInternetProtocol {
  public:
-  explicit GatedProtocol(IInternetProtocol* inner) : Wrapper(inner) {}
+  explicit GatedProtocol(IInternetProtocol* inner) : inner_(inner) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (riid == IID_IUnknown || riid == IID_IInternetProtocolRoot ||
+        riid == IID_IInternetProtocol) {
+      *out = static_cast<IInternetProtocol*>(this);
+      AddRef();
+      return S_OK;
+    }
     if (riid == IID_IInternetProtocolEx) {  // Start is where the gate is
       *out = nullptr;
       return E_NOINTERFACE;
     }
-    return query(riid, out, {IID_IInternetProtocolRoot, IID_IInternetProtocol});
+    return inner_->QueryInterface(riid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return left;
   }
   HRESULT STDMETHODCALLTYPE Start(LPCWSTR url, IInternetProtocolSink* sink,
                                   IInternetBindInfo* bind_info, DWORD flags,
@@ -157,6 +171,8 @@ class GatedProtocol final : public Wrapper<IInternetProtocol> {
   HRESULT STDMETHODCALLTYPE UnlockRequest() override { return inner_->UnlockRequest(); }
 
  private:
+  ~GatedProtocol() { inner_->Release(); }
+
   static Gate* gate_of(IInternetProtocolSink* sink) {
     IServiceProvider* services = nullptr;
     if (FAILED(sink->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&services))))
@@ -167,6 +183,9 @@ class GatedProtocol final : public Wrapper<IInternetProtocol> {
     services->Release();
     return gate;
   }
+
+  LONG references_ = 1;
+  IInternetProtocol* const inner_;
 };
 
 class GatedFactory final : public IClassFactory {
@@ -190,7 +209,6 @@ class GatedFactory final : public IClassFactory {
     IInternetProtocol* inner = system_protocol();
     if (!inner) return E_FAIL;
     auto* gated = new GatedProtocol(inner);
-    inner->Release();  // the wrapper holds it now
     const HRESULT hr = gated->QueryInterface(riid, out);
     gated->Release();
     return hr;

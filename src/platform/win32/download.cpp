@@ -357,8 +357,14 @@ bool download_to_file(const std::string& url, const std::string& path) {
   CloseHandle(done);
   watch->let_go();
   // URLDownloadToFileW copies the reply from a cache file the system insists on; the entry
-  // goes as soon as the copy is made.
-  for (const std::wstring& fetched : watch->urls()) DeleteUrlCacheEntryW(fetched.c_str());
+  // goes as soon as the copy is made. A download stopped part-way may still have its entry
+  // written by the system's own thread after that, so the entries are removed again a few
+  // times over a quarter of a second.
+  const bool stopped_early = hr != S_OK || watch->stopped();
+  for (int pass = 0; pass <= (stopped_early ? 5 : 0); ++pass) {
+    if (pass > 0) Sleep(50);
+    for (const std::wstring& fetched : watch->urls()) DeleteUrlCacheEntryW(fetched.c_str());
+  }
   const bool ok = hr == S_OK && !watch->stopped() && watch->status_ok() &&
                   size_within(part, l.max_bytes) &&
                   MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);

@@ -1,5 +1,7 @@
 // Application start, message loop, idle hook, the UI hand-off and message boxes.
+#include <fontconfig/fontconfig.h>
 #include <gio/gunixsocketaddress.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <clocale>
@@ -34,9 +36,9 @@ const bool g_types_registered = [] {
 }();
 
 // Every control takes its font from here; GTK's padding and minimum sizes are trimmed so
-// that a control keeps the pixel size it was placed with.
+// that a control keeps the pixel size it was placed with. The family is filled in at start.
 constexpr char kCss[] = R"(
-* { font-family: Tahoma, "Noto Sans CJK JP", sans-serif; font-size: 11px; }
+* { font-family: Tahoma, %s sans-serif; font-size: 11px; }
 entry { min-height: 0; padding: 0 3px; }
 button { min-height: 0; min-width: 0; padding: 0 2px; }
 button.spin-arrow { padding: 0; border-radius: 0; }
@@ -44,6 +46,32 @@ checkbutton { padding: 0; }
 checkbutton check { margin: 0 4px 0 0; min-width: 13px; min-height: 13px; }
 frame.panel > border { border-style: solid; border-width: 1px; }
 )";
+
+// The family the desktop draws Japanese sans-serif text in, quoted and followed by a comma
+// for the list above; empty when no installed font has Japanese. Every text of the program
+// is Japanese, so that one font draws all of it, digits and Latin letters included, with
+// Japanese glyph forms in any locale, and no second font is loaded for the Latin text.
+std::string japanese_family() {
+  std::string family;
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif:lang=ja"));
+  if (!pattern) return family;
+  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result;
+  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcChar8* name = nullptr;
+  FcLangSet* langs = nullptr;
+  if (match && FcPatternGetString(match, FC_FAMILY, 0, &name) == FcResultMatch &&
+      FcPatternGetLangSet(match, FC_LANG, 0, &langs) == FcResultMatch &&
+      FcLangSetHasLang(langs, reinterpret_cast<const FcChar8*>("ja")) == FcLangEqual) {
+    for (const char* c = reinterpret_cast<const char*>(name); *c; ++c)
+      if (*c != '"' && *c != '\\') family += *c;
+    family = '"' + family + "\",";
+  }
+  if (match) FcPatternDestroy(match);
+  FcPatternDestroy(pattern);
+  return family;
+}
 
 gboolean run_idle_hook(gpointer) {
   g_idle_source = false;
@@ -76,6 +104,9 @@ const bool kHasCommandLine = true;
 
 void init(int& argc, char**& argv) {
   g_ui_thread = std::this_thread::get_id();
+  // GLib's and the lookup's threads allocate little and rarely: one shared heap serves them,
+  // where by default each thread that allocates would get a heap of its own.
+  mallopt(M_ARENA_MAX, 1);
   // The windows draw nothing with OpenGL; without this GDK would load the GL stack at
   // start (with a software renderer, tens of megabytes) only to probe its visuals.
   g_setenv("GDK_GL", "disable", FALSE);
@@ -89,7 +120,10 @@ void init(int& argc, char**& argv) {
   if (!ctype || !std::strcmp(ctype, "C") || !std::strcmp(ctype, "POSIX"))
     std::setlocale(LC_CTYPE, "C.UTF-8");
   GtkCssProvider* css = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(css, kCss, -1, nullptr);
+  const std::string family = japanese_family();
+  gchar* rules = g_strdup_printf(kCss, family.c_str());
+  gtk_css_provider_load_from_data(css, rules, -1, nullptr);
+  g_free(rules);
   gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   g_object_unref(css);

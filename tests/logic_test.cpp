@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
+#include <optional>
+#include <string_view>
 
 #include "logic/address_watch.h"
 #include "logic/first_line.h"
 #include "logic/int_parse.h"
+#include "logic/retry_after.h"
 #include "logic/spin_rules.h"
 #include "logic/utf8.h"
 
@@ -256,6 +260,89 @@ TEST(Settling, ABurstSettlesOnceTheQuietTimeAfterItsLastEvent) {
   s.event(t0 + 50s);
   s.clear();
   EXPECT_FALSE(s.settled(t0 + 60s)) << "cleared";
+}
+
+// ---- Retry-After ---------------------------------------------------------------------------
+
+// 30 s before the moment the dates below name, "Sun, 06 Nov 1994 08:49:37 GMT".
+const std::chrono::system_clock::time_point kBefore =
+    std::chrono::sys_days{std::chrono::November / 6 / 1994} + std::chrono::hours{8} +
+    std::chrono::minutes{49} + std::chrono::seconds{7};
+
+std::optional<long long> wait(std::string_view value,
+                              std::chrono::system_clock::time_point now = kBefore) {
+  const auto delay = shared::retry_after_delay(value, now);
+  return delay ? std::optional<long long>(delay->count()) : std::nullopt;
+}
+
+TEST(RetryAfter, SecondsAndEachFormOfDate) {
+  EXPECT_EQ(wait("120"), 120);
+  EXPECT_EQ(wait(" 7\t"), 7);
+  EXPECT_EQ(wait("0"), 0);
+  EXPECT_EQ(wait("007"), 7);
+  EXPECT_EQ(wait("Sun, 06 Nov 1994 08:49:37 GMT"), 30) << "IMF-fixdate";
+  EXPECT_EQ(wait("Sunday, 06-Nov-94 08:49:37 GMT"), 30) << "RFC 850";
+  EXPECT_EQ(wait("Sun Nov  6 08:49:37 1994"), 30) << "asctime";
+  EXPECT_EQ(wait("Sat, 06 Nov 1994 08:49:37 GMT"), 30) << "the day's name is not checked";
+  // Never earlier than asked: 29.5 s are 30.
+  EXPECT_EQ(wait("Sun, 06 Nov 1994 08:49:37 GMT", kBefore + std::chrono::milliseconds{500}), 30);
+  EXPECT_EQ(
+      wait("Thu, 29 Feb 1996 00:00:00 GMT",
+           std::chrono::sys_days{std::chrono::February / 29 / 1996} - std::chrono::minutes{1}),
+      60)
+      << "a leap day";
+}
+
+TEST(RetryAfter, AnythingElseAsksForNoWait) {
+  for (const char* value : {"",
+                            " ",
+                            "-5",
+                            "+5",
+                            "5s",
+                            "1.5",
+                            "0x10",
+                            "5 5",
+                            "soon",
+                            "Sun, 06 Nov 1994 08:49:37 UTC",
+                            "Sun, 06 Nov 1994 08:49:37 GMT junk",
+                            "sun, 06 nov 1994 08:49:37 GMT",
+                            "Sun,  6 Nov 1994 08:49:37 GMT",
+                            "Sun, 06 Nov 94 08:49:37 GMT",
+                            "Sun, 31 Feb 1994 08:49:37 GMT",
+                            "Sun, 06 Nov 1994 24:00:00 GMT",
+                            "Sun, 06 Nov 1994 08:60:37 GMT",
+                            "Sun, 06 Nov 1994 8:49:37 GMT",
+                            "Sun, 06 Xyz 1994 08:49:37 GMT",
+                            "Sun, 0x Nov 1994 08:49:37 GMT",
+                            "Sunday, 06-Nov-1994 08:49:37 GMT",
+                            "Sundy, 06-Nov-94 08:49:37 GMT",
+                            "Sun Nov 6 08:49:37 1994",
+                            "Sun Nov 06 08:49:37 94",
+                            "1994-11-06T08:49:37Z"}) {
+    EXPECT_EQ(wait(value), std::nullopt) << "'" << value << "'";
+  }
+}
+
+TEST(RetryAfter, ADateAlreadyPastAsksForNone) {
+  EXPECT_EQ(wait("Sun, 06 Nov 1994 08:49:07 GMT"), 0) << "now";
+  EXPECT_EQ(wait("Sun, 06 Nov 1994 08:49:06 GMT"), 0);
+  EXPECT_EQ(wait("Thu, 01 Jan 1970 00:00:00 GMT"), 0);
+  EXPECT_EQ(wait("Sunday, 06-Nov-94 08:49:37 GMT", kBefore + std::chrono::hours{24 * 365}), 0);
+  // A two-digit year more than 50 years ahead is one of the past century.
+  const auto y2024 = std::chrono::sys_days{std::chrono::January / 1 / 2024};
+  EXPECT_EQ(wait("Wednesday, 01-Jan-75 00:00:00 GMT", y2024), 0) << "1975";
+  EXPECT_EQ(wait("Tuesday, 01-Jan-74 00:00:00 GMT", y2024), 3600) << "2074";
+}
+
+TEST(RetryAfter, NoWaitIsLongerThanAnHour) {
+  EXPECT_EQ(wait("3599"), 3599);
+  EXPECT_EQ(wait("3600"), 3600);
+  EXPECT_EQ(wait("3601"), 3600);
+  EXPECT_EQ(wait("86400"), 3600);
+  EXPECT_EQ(wait("99999999999999999999999999999999"), 3600);
+  EXPECT_EQ(wait("Sun, 06 Nov 1994 09:49:07 GMT"), 3600);
+  EXPECT_EQ(wait("Sun, 06 Nov 1994 09:49:08 GMT"), 3600);
+  EXPECT_EQ(wait("Fri, 31 Dec 9999 23:59:59 GMT"), 3600);
 }
 
 }  // namespace

@@ -117,8 +117,8 @@ class Retrieval : public ::testing::Test {
     std::error_code ec;
     fs::remove(temp_file(), ec);
   }
-  std::string lookup(const HttpServer& a, const HttpServer& b) {
-    return unit1::RetrievePublicAddress(a.url(kTargetA), b.url(kTargetB));
+  std::string lookup(const HttpServer& a, const HttpServer& b, bool automatic = false) {
+    return unit1::RetrievePublicAddress(a.url(kTargetA), b.url(kTargetB), automatic);
   }
 
   const std::string stale_ = test::echo_page(kStaleAddress);
@@ -765,6 +765,82 @@ TEST_F(Retrieval, ConcurrentCallersEachGetTheirOwnAnswer) {
   for (int n = 1; n <= kThreads * kRounds; ++n) expected.insert("10.0.0." + std::to_string(n));
   EXPECT_EQ(std::set<std::string>(got.begin(), got.end()), expected);
   EXPECT_EQ(b_.requests(), 0u);
+}
+
+// ---- endpoints that ask to wait ------------------------------------------------------------
+
+// An answer with this status and Retry-After, and an error page whose address no lookup
+// may take.
+test::Handler asking_to_wait(int status, std::string retry_after) {
+  return [status, retry_after](const test::Request&) {
+    return Reply{
+        .status = status, .body = test::echo_page("192.0.2.66"), .retry_after = retry_after};
+  };
+}
+
+// A 429 or 503 with a Retry-After keeps automatic lookups away from A for that long, and B
+// answers them; a lookup the user asked for asks A regardless, and its answer sets the wait
+// anew.
+TEST_F(Retrieval, AutomaticLookupsPassOverAnEndpointWhileItAsksToWait) {
+  for (const int status : {429, 503}) {
+    SCOPED_TRACE(status);
+    HttpServer a(asking_to_wait(status, "1"));
+    EXPECT_EQ(lookup(a, b_, true), kAddressB);
+    EXPECT_EQ(lookup(a, b_, true), kAddressB);
+    EXPECT_EQ(a.requests(), 1u) << "asked while it said to wait";
+    EXPECT_EQ(lookup(a, b_), kAddressB);
+    EXPECT_EQ(a.requests(), 2u) << "the user's lookup did not ask";
+    EXPECT_EQ(lookup(a, b_, true), kAddressB);
+    EXPECT_EQ(a.requests(), 2u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(lookup(a, b_, true), kAddressB);
+    EXPECT_EQ(a.requests(), 3u) << "not asked again once the wait was over";
+  }
+  EXPECT_EQ(b_.requests(), 10u);
+}
+
+// With both endpoints waiting an automatic lookup sends nothing, gives the error text and
+// leaves the older temporary file. Only a 429 or 503 with a Retry-After that reads holds an
+// endpoint back.
+TEST_F(Retrieval, AutomaticLookupWithBothEndpointsWaitingSendsNothing) {
+  HttpServer a(asking_to_wait(429, "60")), b(asking_to_wait(503, "60"));
+  EXPECT_EQ(lookup(a, b), shared::kErrorText);
+  EXPECT_EQ(lookup(a, b, true), shared::kErrorText);
+  EXPECT_EQ(a.requests() + b.requests(), 2u);
+  EXPECT_EQ(read_bytes(temp_file()), stale_);
+  for (const test::Handler& no_wait :
+       {asking_to_wait(500, "60"), asking_to_wait(429, "soon"), asking_to_wait(503, "")}) {
+    HttpServer c(no_wait);
+    EXPECT_EQ(lookup(c, b_, true), kAddressB);
+    EXPECT_EQ(lookup(c, b_, true), kAddressB);
+    EXPECT_EQ(c.requests(), 2u);
+  }
+}
+
+// Lookups on several threads at once share what the endpoints asked for.
+TEST_F(Retrieval, ConcurrentAutomaticLookupsShareTheWait) {
+  HttpServer a([](const test::Request& r) {
+    Reply reply = asking_to_wait(429, "60")(r);
+    reply.delay = std::chrono::milliseconds(20);
+    return reply;
+  });
+  constexpr int kThreads = 4;
+  std::size_t after_first_round = 0;
+  for (int round = 0; round < 2; ++round) {
+    std::latch go(kThreads);
+    std::vector<std::thread> threads;
+    std::vector<std::string> got(kThreads);
+    for (int t = 0; t < kThreads; ++t)
+      threads.emplace_back([&, t] {
+        go.arrive_and_wait();
+        got[t] = lookup(a, b_, true);
+      });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(got, std::vector<std::string>(kThreads, kAddressB));
+    if (round == 0) after_first_round = a.requests();
+  }
+  EXPECT_GE(after_first_round, 1u);
+  EXPECT_EQ(a.requests(), after_first_round) << "asked after it said to wait";
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ void TGetIPThread::Execute() {
     // Without a host name or a local address the title stays as it is, but the public
     // address needs neither, so the lookup goes on and the busy text is always replaced.
   }
-  const std::string text = unit1::RetrievePublicAddress();
+  const std::string text = unit1::RetrievePublicAddress(automatic_);
   platform::post_to_ui([&form, text, automatic = automatic_] {
     form.edtIP.set_text(text);
     const bool copy = form.LookupDone(text, automatic);

@@ -282,12 +282,20 @@ struct DownloadLimits {
   std::size_t max_bytes = 64 * 1024;
 };
 void set_download_limits(const DownloadLimits& limits);
+// What the last answer of a download said: its HTTP status (0 when no answer came) and its
+// Retry-After header as sent (empty without one).
+struct DownloadReply {
+  int status = 0;
+  std::string retry_after;
+};
 // Blocking download of url into path; true when the download succeeded. A failed download
 // leaves the file at path as it was. Only http and https; at most five redirects are
 // followed, and one into this machine or its network (logic/ipv4_scope.h: the local ranges
 // and the machine's own addresses) only from an origin there; a refused redirect is
-// never asked for.
-bool download_to_file(const std::string& url, const std::string& path);
+// never asked for. `reply`, when given, receives what the last answer said, so that a
+// failed download tells why.
+bool download_to_file(const std::string& url, const std::string& path,
+                      DownloadReply* reply = nullptr);
 
 // ---- profile (ini) file ------------------------------------------------------------
 

@@ -178,6 +178,26 @@ TEST_F(BlackBox, ANetworkChangeBringsOneLookupWithin5Seconds) {
   EXPECT_EQ(at.size(), 2u) << "one lookup for the whole burst";
 }
 
+// Refresh every second (a lookup every 2 s), endpoint A answering 429 with "Retry-After:
+// 30": the first lookup asks A, then B; the automatic lookups of the next 30 s ask B alone,
+// and the first one after them asks A again.
+TEST_F(BlackBox, RetryAfter30KeepsAutomaticLookupsAwayFromAFor30Seconds) {
+  const fs::path app = copy_program();
+  write_file(app.parent_path() / "Addrova.ini", "[SETTING]\r\nTIMER=1\r\nTIMER_SEC=1\r\n");
+  serve({"--mode", "echo", "--route", kTargetA + "=/retry/429/30"});
+  start_program(app);
+  ASSERT_TRUE(wait_until(40s, [&] { return requests_for(kTargetA) >= 2; }))
+      << requests_for(kTargetA) << " request(s) for A, " << requests_for(kTargetB) << " for B";
+  const std::vector<double> a = request_times(kTargetA);
+  std::size_t b = 0;
+  for (double t : request_times(kTargetB)) b += t > a[0] && t < a[1];
+  std::printf("A asked again %.2f s after the first time, B %zu times in between\n", a[1] - a[0],
+              b);
+  EXPECT_GE(a[1] - a[0], 30.0);
+  EXPECT_LE(a[1] - a[0], 35.0);
+  EXPECT_GE(b, 12u) << "automatic lookups did not go to B";
+}
+
 // Both endpoints accept and never answer: closing the window (WM_DELETE_WINDOW, as a window
 // manager's close button sends it) ends the process at once, with status 0.
 TEST_F(BlackBox, ClosingWhileALookupHangsEndsAtOnceWithStatus0) {

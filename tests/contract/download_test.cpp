@@ -3,6 +3,7 @@
 // redirects a download may follow. Every failure leaves the older file as it was.
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "contract.h"
 
@@ -48,6 +49,28 @@ TEST_F(ContractDownload, TheAnswerIsWrittenByteForByte) {
 TEST_F(ContractDownload, HttpErrorFailsAndKeepsTheOlderFile) {
   for (const char* status : {"404", "500", "503"})
     expect_fails(url("/status/" + std::string(status) + "/" + unique()));
+}
+
+// A service asking its clients to wait, with a number of seconds or a date: the download
+// fails and tells the status and the Retry-After header as sent. An answer without one
+// tells its status alone, and no answer the status 0.
+TEST_F(ContractDownload, AnAnswerAskingToWaitTellsItsStatusAndRetryAfter) {
+  platform::DownloadReply reply;
+  for (const auto& [status, wait] :
+       {std::pair<int, std::string>{429, "30"}, {503, "Sun, 06 Nov 1994 08:49:37 GMT"}}) {
+    const std::string from =
+        url("/retry/" + std::to_string(status) + "/" + test::percent_encode(wait) + "/" + unique());
+    EXPECT_FALSE(platform::download_to_file(from, path(), &reply)) << from;
+    EXPECT_EQ(reply.status, status);
+    EXPECT_EQ(reply.retry_after, wait);
+    EXPECT_EQ(contract::read_all(path()), "older\r\n");
+  }
+  ASSERT_TRUE(
+      platform::download_to_file(url(body_path("192.0.2.7\r\n" + unique())), path(), &reply));
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.retry_after, "");
+  EXPECT_FALSE(platform::download_to_file(contract::refused_url() + unique(), path(), &reply));
+  EXPECT_EQ(reply.status, 0);
 }
 
 TEST_F(ContractDownload, RefusedOrClosedConnectionFailsAtOnce) {

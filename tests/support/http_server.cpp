@@ -43,6 +43,8 @@ std::string reason_phrase(int status) {
       return "Forbidden";
     case 404:
       return "Not Found";
+    case 429:
+      return "Too Many Requests";
     case 500:
       return "Internal Server Error";
     case 503:
@@ -57,6 +59,7 @@ std::string header_block(const Reply& reply, std::uint64_t content_length) {
          "\r\nContent-Type: " + reply.content_type +
          "\r\nContent-Length: " + std::to_string(content_length) +
          (reply.location.empty() ? "" : "\r\nLocation: " + reply.location) +
+         (reply.retry_after.empty() ? "" : "\r\nRetry-After: " + reply.retry_after) +
          "\r\nConnection: close\r\nCache-Control: no-cache\r\n\r\n";
 }
 
@@ -251,6 +254,11 @@ Reply answer_by_path(const Request& request, const std::string& target, int hops
   }
   if (name == "status" && leading_number(rest, 3, n, after) && n >= 100 && n <= 599)
     return fixed(static_cast<int>(n), echo_page("192.0.2.1"))(request);
+  if (name == "retry" && leading_number(rest, 3, n, after) && n >= 100 && n <= 599) {
+    Reply reply = fixed(static_cast<int>(n), echo_page("192.0.2.1"))(request);
+    reply.retry_after = percent_decode(after.substr(0, after.find('/')));
+    return reply;
+  }
   if (name == "silent") return silent()(request);
   if (name == "stall") return stall_in_body()(request);
   if (name == "stream" && leading_number(rest, 19, n, after)) return stream(n)(request);
@@ -287,6 +295,8 @@ Handler by_path() {
 bool handler_by_name(const std::string& name, Handler& out) {
   if (name == "paths") {
     out = by_path();
+  } else if (name.starts_with("/")) {
+    out = [name](const Request& r) { return answer_by_path(r, name, 16); };
   } else if (name == "echo") {
     out = echo();
   } else if (name == "status500") {

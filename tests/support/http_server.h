@@ -45,7 +45,8 @@ struct Reply {
   int status = 200;
   std::string content_type = "text/html";
   std::string body{};
-  std::string location{};  // sent as a Location header when not empty
+  std::string location{};     // sent as a Location header when not empty
+  std::string retry_after{};  // sent as a Retry-After header when not empty
   std::uint64_t announced_bytes = 0;
   std::chrono::milliseconds delay{0};  // waited before anything is sent
 };
@@ -88,6 +89,7 @@ Handler route(std::map<std::string, Handler> by_target, Handler other);
 //   /echo/A.B.C.D/...       the echo page showing A.B.C.D; whatever follows is ignored
 //   /status/NNN/...         status NNN (100-599) with a short body of its own: the echo
 //                           page showing 192.0.2.1, which no client may take for an answer
+//   /retry/NNN/<%-encoded>/...  the same, with the decoded text as its Retry-After header
 //   /silent/...             accepts the request and never answers
 //   /stall/...              headers announcing more, the start of the echo page, silence
 //   /stream/BYTES/...       the echo page's line, then filler lines up to BYTES in all
@@ -108,7 +110,8 @@ std::string origin_form(const std::string& target);
 std::string percent_decode(const std::string& s);
 
 // Names for the command line: paths (by_path), echo, status500, status404, silent, stall, stream (1
-// GiB), garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close. False if unknown.
+// GiB), garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close, and a target of
+// by_path's (e.g. /retry/429/30), answered as by_path answers it. False if unknown.
 bool handler_by_name(const std::string& name, Handler& out);
 
 class HttpServer {

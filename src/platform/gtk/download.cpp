@@ -297,8 +297,9 @@ bool read_body(GMainContext* context, GInputStream* in, Download& d, std::string
 }
 
 // Asks for `uri` and follows its redirects; true with the body of a final answer below 400.
-bool fetch(GMainContext* context, SoupSession* session, GUri* first, Download& d,
-           std::string& body) {
+// `reply` gets the status and Retry-After of each answer in turn.
+bool fetch(GMainContext* context, SoupSession* session, GUri* first, Download& d, std::string& body,
+           DownloadReply& reply) {
   GUri* uri = g_uri_ref(first);
   bool ok = false;
   for (;;) {
@@ -321,9 +322,12 @@ bool fetch(GMainContext* context, SoupSession* session, GUri* first, Download& d
     g_source_unref(connect_limit);
     GInputStream* in = soup_session_send_finish(session, result, nullptr);
     g_object_unref(result);
-    const guint status = soup_message_get_status(message);
-    const char* location =
-        soup_message_headers_get_one(soup_message_get_response_headers(message), "Location");
+    const guint status = in ? soup_message_get_status(message) : 0;
+    SoupMessageHeaders* headers = soup_message_get_response_headers(message);
+    const char* location = soup_message_headers_get_one(headers, "Location");
+    const char* retry_after = soup_message_headers_get_one(headers, "Retry-After");
+    reply.status = static_cast<int>(status);
+    reply.retry_after = in && retry_after ? retry_after : "";
     GUri* next = in && is_redirect(status) && location
                      ? g_uri_parse_relative(uri, location, kUriFlags, nullptr)
                      : nullptr;
@@ -346,7 +350,10 @@ void set_download_limits(const DownloadLimits& limits) {
   g_max_bytes = limits.max_bytes;
 }
 
-bool download_to_file(const std::string& url, const std::string& path) {
+bool download_to_file(const std::string& url, const std::string& path, DownloadReply* reply) {
+  DownloadReply unused;
+  DownloadReply& answer = reply ? *reply : unused;
+  answer = {};
   GUri* uri = g_uri_parse(url.c_str(), kUriFlags, nullptr);
   if (!uri) return false;
   Download d;
@@ -366,7 +373,7 @@ bool download_to_file(const std::string& url, const std::string& path) {
   GSource* total_limit = add_timeout(context, g_total_ms, on_total_limit, d);
 
   std::string body;
-  const bool ok = fetch(context, session, uri, d, body);
+  const bool ok = fetch(context, session, uri, d, body, answer);
 
   g_source_destroy(total_limit);
   g_source_unref(total_limit);

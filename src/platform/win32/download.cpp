@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cwchar>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -88,6 +89,28 @@ std::vector<shared::IpAddress> own_addresses() {
           u->Address.lpSockaddr->sa_family == AF_INET6)
         own.push_back(from_sockaddr(u->Address.lpSockaddr));
   return own;
+}
+
+// The value of header `name` in `block`, the header lines of an answer ("Name: value" and
+// CR LF each, the status line first), in ASCII and with the blanks around it trimmed; empty
+// when the answer has none.
+std::string header_value(const wchar_t* block, const wchar_t* name) {
+  if (!block) return {};
+  const std::size_t length = wcslen(name);
+  for (const wchar_t* line = block; *line;) {
+    const wchar_t* end = line + wcscspn(line, L"\r\n");
+    if (static_cast<std::size_t>(end - line) > length && line[length] == L':' &&
+        _wcsnicmp(line, name, length) == 0) {
+      std::string value;
+      for (const wchar_t* c = line + length + 1; c < end; ++c)
+        value += *c < 0x80 ? static_cast<char>(*c) : '?';
+      const std::size_t first = value.find_first_not_of(" \t");
+      if (first == std::string::npos) return {};
+      return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+    }
+    line = end + wcsspn(end, L"\r\n");
+  }
+  return {};
 }
 
 // The status callback of one download, and its gate. OnResponse of the HTTP negotiation is
@@ -169,11 +192,15 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
   }
   // Only a 2xx status is an answer: an HTTP error or a redirect the system did not give
   // back to the moniker is not. A connection closed before any status line gets here never.
-  HRESULT STDMETHODCALLTYPE OnResponse(DWORD code, LPCWSTR, LPCWSTR, LPWSTR* extra) override {
+  HRESULT STDMETHODCALLTYPE OnResponse(DWORD code, LPCWSTR headers, LPCWSTR,
+                                       LPWSTR* extra) override {
     if (extra) *extra = nullptr;
     answered_ = true;
     status_ok_ = code >= 200 && code < 300;
     if (!status_ok_) stopped_ = true;
+    std::lock_guard<std::mutex> hold(lock_);
+    reply_.status = static_cast<int>(code);
+    reply_.retry_after = header_value(headers, L"Retry-After");
     return S_OK;
   }
 
@@ -230,6 +257,10 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
   }
 
   bool stopped() const { return stopped_; }
+  DownloadReply reply() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return reply_;
+  }
   bool status_ok() const { return status_ok_; }
   // Every URL a request was made for, for the cache entries to remove.
   std::vector<std::wstring> urls() {
@@ -296,6 +327,7 @@ class DownloadWatch final : public IBindStatusCallback, public IHttpNegotiate, p
   std::mutex lock_;
   IBinding* binding_ = nullptr;           // under lock_
   IInternetProtocol* request_ = nullptr;  // under lock_
+  DownloadReply reply_;                   // under lock_
   std::atomic<bool> answered_{false};
   std::atomic<bool> stopped_{false};
   std::atomic<bool> status_ok_{false};
@@ -332,7 +364,8 @@ void set_download_limits(const DownloadLimits& l) {
   limits = l;
 }
 
-bool download_to_file(const std::string& url, const std::string& path) {
+bool download_to_file(const std::string& url, const std::string& path, DownloadReply* reply) {
+  if (reply) *reply = {};
   if (!win32::gated_protocols_registered()) return false;
   const DownloadLimits l = current_limits();
   const std::wstring target = win32::widen(path);
@@ -368,6 +401,7 @@ bool download_to_file(const std::string& url, const std::string& path) {
   const bool ok = hr == S_OK && !watch->stopped() && watch->status_ok() &&
                   size_within(part, l.max_bytes) &&
                   MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (reply) *reply = watch->reply();
   watch->Release();
   if (!ok) DeleteFileW(part.c_str());
   return ok;

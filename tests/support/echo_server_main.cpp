@@ -6,7 +6,7 @@
 // Serves until SIGTERM or SIGINT. Without --mode every request is answered by its path
 // (test::by_path, the grammar in http_server.h), so one server serves every test. MODE is
 // one of the names handler_by_name knows (paths, echo, status500, status404, silent, stall,
-// stream, garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close) or "refuse"
+// stream, garbage, rawgarbage, longline, nolinebreak, ipv6, counting, pairs, close) or "refuse"
 // (bound but not listening) or "blackhole" (connects hang). --route gives one request
 // target its own mode; the rest get --mode. --delay holds every answer back until the
 // clock's next multiple of MS milliseconds, so that clients asking within one such span

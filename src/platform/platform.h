@@ -44,6 +44,21 @@ void set_idle_hook(std::function<void()> hook);
 void post_to_ui(std::function<void()> fn);
 bool on_ui_thread();
 
+// Why run_terminal_loop returned.
+enum class TerminalEnd {
+  Quit,          // quit_terminal_loop was called
+  Signalled,     // the process was asked to end (SIGINT, SIGTERM)
+  OutputClosed,  // standard output is closed, or the reader of its pipe went away
+};
+// The loop of a run that stays in the terminal, in place of init() and run_message_loop:
+// no window and no display. Timers, post_to_ui and on_network_change work in it as in the
+// window's loop; `start` runs on it first. It returns at the first of the ends above: a
+// worker still running is not waited for, and hand-offs that arrive later are dropped.
+// From its call on, a write to a standard output whose reader went away fails (EPIPE) instead
+// of ending the process.
+TerminalEnd run_terminal_loop(const std::function<void()>& start);
+void quit_terminal_loop();
+
 // The executable's file name up to its first dot, the rest of it in lower case.
 std::string application_title();
 std::string executable_path();

@@ -1,8 +1,12 @@
 // The unmodified program binary against echo_server in a private network namespace.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <regex>
 #include <set>
 #include <thread>
@@ -288,6 +292,7 @@ TEST_F(BlackBox, TerminalModePrintsTheAddressAndTouchesNothingElse) {
   cli({"--help"}, env);
   EXPECT_EQ(out.status, 0);
   EXPECT_NE(out.text.find("--print"), std::string::npos);
+  EXPECT_NE(out.text.find("--watch"), std::string::npos);
   EXPECT_EQ(err, "");
   cli({"--bogus"}, env);
   EXPECT_EQ(out.status, 2);
@@ -297,6 +302,19 @@ TEST_F(BlackBox, TerminalModePrintsTheAddressAndTouchesNothingElse) {
   EXPECT_EQ(out.status, 2);
   EXPECT_EQ(out.text, "");
   EXPECT_NE(err.find("使い方"), std::string::npos);
+  // --watch takes at most one interval: a decimal integer of 5 or more, nothing around it.
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"--watch", "4"},
+                                             {"--watch", "5x"},
+                                             {"--watch", "+5"},
+                                             {"--watch", ""},
+                                             {"--watch", "99999999999"},
+                                             {"--watch", "5", "5"}}) {
+    cli(bad, env);
+    EXPECT_EQ(out.status, 2) << bad[1];
+    EXPECT_EQ(out.text, "");
+    EXPECT_NE(err.find(": " + bad.back() + "\n使い方"), std::string::npos) << err;
+  }
 
   EXPECT_EQ(clipboard(), "marker");
   EXPECT_FALSE(fs::exists(saved)) << "--print wrote the save file";
@@ -326,6 +344,69 @@ TEST_F(BlackBox, TwoCopiesAtOnceEachPrintTheirOwnAnswer) {
   // The server gave every request a different address: each shows up once.
   EXPECT_EQ(printed.size(), 2u * kPairs);
   EXPECT_EQ(requests_for(kTargetA), 2u * kPairs);
+}
+
+class WatchMode : public Namespaced {};
+
+// The local time of `seconds` since the epoch in the zone JST-9, as --watch prints it.
+std::string jst(double seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds) + 9 * 3600;
+  char text[32] = {};
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S+09:00", std::gmtime(&t));
+  return text;
+}
+
+// --watch 5 without a display. While a lookup hangs, SIGINT ends it at once with status 0,
+// and the reader of its pipe going away with 1; a closed standard output gives 1 too. The
+// server answers one address twice, then another: two lines, "<time>\t<address>", at the
+// first lookup and the third, 5 s apart; SIGTERM then ends it at once with status 0, and a
+// full output gives 1. The save file of its settings stays unwritten.
+TEST_F(WatchMode, PrintsEachChangeAndEndsOnASignalOrAClosedOutput) {
+  const fs::path app = copy_program(), saved = app.parent_path() / "out.txt";
+  write_file(app.parent_path() / "Addrova.ini",
+             "[SETTING]\r\nFILESAVE=1\r\nFILEPATH=" + saved.string() + "\r\n");
+  const std::vector<std::string> env = {"DISPLAY", "TZ=JST-9", "HOME=" + work_.string(),
+                                        "XDG_RUNTIME_DIR=" + work_.string()};
+  const fs::path out = work_ / "watch.out", fifo = work_ / "watch.fifo";
+  Process watch;
+
+  ASSERT_TRUE(start_echo_server({"--mode", "silent"}));
+  watch.start({app, "--watch"}, out, env);
+  ASSERT_TRUE(wait_until(5s, [&] { return requests_for(kTargetA) == 1; }));
+  kill(watch.pid(), SIGINT);
+  EXPECT_EQ(watch.wait_exit(1s), 0) << "SIGINT while a lookup hangs";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  watch.start({app, "--watch", "5"}, fifo, env);
+  ASSERT_TRUE(wait_until(5s, [&] { return requests_for(kTargetA) == 2; }));
+  close(reader);
+  EXPECT_EQ(watch.wait_exit(1s), 1) << "the reader of its pipe went away";
+  EXPECT_EQ(run({"sh", "-c", "exec \"$0\" --watch 5 >&-", app}, 5s, env).status, 1)
+      << "standard output closed";
+
+  ASSERT_TRUE(start_echo_server({"--mode", "pairs"}));
+  watch.start({app, "--watch", "5"}, out, env);
+  std::string lines;
+  ASSERT_TRUE(wait_until(20s, [&] {
+    lines = read_file(out);
+    return std::count(lines.begin(), lines.end(), '\n') >= 2;
+  })) << lines;
+  kill(watch.pid(), SIGTERM);
+  EXPECT_EQ(watch.wait_exit(1s), 0) << "SIGTERM";
+  std::printf("%s", lines.c_str());
+  const std::vector<double> at = request_times(kTargetA);
+  ASSERT_EQ(at.size(), 3u);
+  for (std::size_t i = 1; i < at.size(); ++i) EXPECT_NEAR(at[i] - at[i - 1], 5.0, 0.5);
+  // Printed when the answer came, within the second of its request or the next.
+  const std::size_t second = lines.find('\n') + 1;
+  const std::string first_time = lines.substr(0, 25), third_time = lines.substr(second, 25);
+  EXPECT_TRUE(first_time == jst(at[0]) || first_time == jst(at[0] + 1)) << jst(at[0]);
+  EXPECT_TRUE(third_time == jst(at[2]) || third_time == jst(at[2] + 1)) << jst(at[2]);
+  EXPECT_EQ(lines, first_time + "\t10.0.0.1\n" + third_time + "\t10.0.0.2\n");
+
+  watch.start({app, "--watch", "5"}, "/dev/full", env);
+  EXPECT_EQ(watch.wait_exit(5s), 1) << "a full output";
+  EXPECT_FALSE(fs::exists(saved)) << "--watch wrote the save file";
 }
 
 // Installed as a package and run by an ordinary user (uid 65534) who cannot write to the

@@ -6,9 +6,9 @@
 // Serves until SIGTERM or SIGINT. Without --mode every request is answered by its path
 // (test::by_path, the grammar in http_server.h), so one server serves every test. MODE is
 // one of the names handler_by_name knows (paths, echo, status500, status404, silent, stall,
-// stream, garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close, or a target of
-// that grammar such as /retry/429/30) or "refuse" (bound but not listening) or "blackhole"
-// (connects hang). --route gives one request
+// stream, garbage, rawgarbage, longline, nolinebreak, ipv6, counting, pairs, close, or a
+// target of that grammar such as /retry/429/30) or "refuse" (bound but not listening) or
+// "blackhole" (connects hang). --route gives one request
 // target its own mode; the rest get --mode. --delay holds every answer back until the
 // clock's next multiple of MS milliseconds, so that clients asking within one such span
 // are answered at the same moment. Once listening, the port number is written to the

@@ -157,10 +157,10 @@ Handler ipv6_body() {
   return [](const Request&) { return Reply{.body = echo_page("2001:db8::1")}; };
 }
 
-Handler counting_echo() {
+Handler counting_echo(unsigned each) {
   auto count = std::make_shared<std::atomic<unsigned>>(0);
-  return [count](const Request&) {
-    const unsigned n = ++*count;
+  return [count, each](const Request&) {
+    const unsigned n = (*count)++ / each + 1;
     return Reply{.body = echo_page("10.0." + std::to_string((n >> 8) & 255) + "." +
                                    std::to_string(n & 255))};
   };
@@ -321,6 +321,8 @@ bool handler_by_name(const std::string& name, Handler& out) {
     out = ipv6_body();
   } else if (name == "counting") {
     out = counting_echo();
+  } else if (name == "pairs") {
+    out = counting_echo(2);
   } else if (name == "close") {
     out = [](const Request&) { return Reply{.kind = Reply::Kind::Close}; };
   } else {

@@ -75,8 +75,9 @@ Handler long_first_line(std::size_t chars = 10000);
 Handler no_line_break();
 // The echo page showing an IPv6 address instead of the client's.
 Handler ipv6_body();
-// The echo page with "10.0.H.L" for the Nth request (N = 256·H + L, from 1) of this handler.
-Handler counting_echo();
+// The echo page with "10.0.H.L" for the Nth request (N = 256·H + L, from 1) of this handler;
+// with `each` above 1, each address answers that many requests in a row.
+Handler counting_echo(unsigned each = 1);
 // A redirect with the given status to `location`, and a short body of its own.
 Handler redirect(std::string location, int status = 302);
 // Chooses by the request target; `other` answers the rest.
@@ -110,8 +111,9 @@ std::string origin_form(const std::string& target);
 std::string percent_decode(const std::string& s);
 
 // Names for the command line: paths (by_path), echo, status500, status404, silent, stall, stream (1
-// GiB), garbage, rawgarbage, longline, nolinebreak, ipv6, counting, close, and a target of
-// by_path's (e.g. /retry/429/30), answered as by_path answers it. False if unknown.
+// GiB), garbage, rawgarbage, longline, nolinebreak, ipv6, counting, pairs (counting, each
+// address twice), close, and a target of by_path's (e.g. /retry/429/30), answered as by_path
+// answers it. False if unknown.
 bool handler_by_name(const std::string& name, Handler& out);
 
 class HttpServer {

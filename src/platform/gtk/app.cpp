@@ -1,11 +1,16 @@
 // Application start, message loop, idle hook, the UI hand-off and message boxes.
+#include <fcntl.h>
 #include <fontconfig/fontconfig.h>
 #include <gio/gunixsocketaddress.h>
+#include <glib-unix.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <clocale>
+#include <csignal>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "logic/utf8.h"
@@ -98,6 +103,26 @@ void delete_posted(gpointer data) {
   delete static_cast<std::function<void()>*>(data);
 }
 
+GMainLoop* g_terminal_loop = nullptr;
+std::optional<TerminalEnd> g_terminal_end;
+
+// The first reason counts.
+void end_terminal_loop(TerminalEnd why) {
+  if (g_terminal_end) return;
+  g_terminal_end = why;
+  if (g_terminal_loop) g_main_loop_quit(g_terminal_loop);
+}
+
+gboolean on_termination_signal(gpointer) {
+  end_terminal_loop(TerminalEnd::Signalled);
+  return G_SOURCE_CONTINUE;
+}
+
+gboolean on_output_gone(gint, GIOCondition, gpointer) {
+  end_terminal_loop(TerminalEnd::OutputClosed);
+  return G_SOURCE_CONTINUE;
+}
+
 }  // namespace
 
 const bool kHasCommandLine = true;
@@ -155,6 +180,34 @@ void post_to_ui(std::function<void()> fn) {
 
 bool on_ui_thread() {
   return std::this_thread::get_id() == g_ui_thread;
+}
+
+TerminalEnd run_terminal_loop(const std::function<void()>& start) {
+  // A closed descriptor 1 is checked before anything opens a file, which would be given it.
+  if (fcntl(STDOUT_FILENO, F_GETFL) < 0) return TerminalEnd::OutputClosed;
+  std::signal(SIGPIPE, SIG_IGN);
+  g_ui_thread = std::this_thread::get_id();
+  g_terminal_end.reset();
+  g_terminal_loop = g_main_loop_new(nullptr, FALSE);
+  const guint sources[] = {
+      g_unix_signal_add(SIGINT, on_termination_signal, nullptr),
+      g_unix_signal_add(SIGTERM, on_termination_signal, nullptr),
+      // Only errors are asked for: a pipe whose reader went away reports one at once, and
+      // a file or a terminal none until it fails.
+      g_unix_fd_add(STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP), on_output_gone,
+                    nullptr),
+  };
+  invoke(start);
+  if (!g_terminal_end) g_main_loop_run(g_terminal_loop);
+  g_loop_ended = true;
+  for (const guint source : sources) g_source_remove(source);
+  g_main_loop_unref(g_terminal_loop);
+  g_terminal_loop = nullptr;
+  return *g_terminal_end;
+}
+
+void quit_terminal_loop() {
+  end_terminal_loop(TerminalEnd::Quit);
 }
 
 // Where the program file is, even after it was replaced while running (as a package

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "logic/utf8.h"
 #include "platform/win32/win32_impl.h"
@@ -82,6 +83,41 @@ void post_to_ui(std::function<void()> fn) {
 
 bool on_ui_thread() {
   return g_ui_thread != 0 && GetCurrentThreadId() == g_ui_thread;
+}
+
+namespace {
+
+// Set on the UI thread; the first reason counts.
+std::optional<TerminalEnd> g_terminal_end;
+
+// Runs on a thread of the system's own when the console is closed or Ctrl+C is pressed.
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  post_to_ui([] {
+    if (!g_terminal_end) g_terminal_end = TerminalEnd::Signalled;
+  });
+  return TRUE;
+}
+
+}  // namespace
+
+TerminalEnd run_terminal_loop(const std::function<void()>& start) {
+  win32::ensure_ui();
+  g_loop_ended = false;
+  g_terminal_end.reset();
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+  win32::invoke(start);
+  win32::pump_until([] { return g_terminal_end.has_value(); });
+  SetConsoleCtrlHandler(on_console_event, FALSE);
+  g_loop_ended = true;
+  drop_posted();
+  return g_terminal_end.value_or(TerminalEnd::Quit);
+}
+
+void quit_terminal_loop() {
+  if (!g_terminal_end) g_terminal_end = TerminalEnd::Quit;
+  // Wakes the loop, which looks at the flag after each message.
+  PostMessageW(win32::message_window(), WM_NULL, 0, 0);
 }
 
 std::string executable_path() {
